@@ -18,8 +18,8 @@ import _ternavik
 from ._errors import InputError
 
 Kind = Union[int, str]
-KindsLike = Union[Sequence[Kind], Mapping[Hashable, Kind], str, npt.NDArray[np.integer[Any]]]
-WeightsLike = Union[Sequence[float], Mapping[Hashable, float], str, npt.NDArray[np.floating[Any]]]
+KindsLike = Union[Sequence[Kind], Mapping[Hashable, Kind], str, npt.NDArray[Any]]
+WeightsLike = Union[Sequence[float], Mapping[Hashable, float], str, npt.NDArray[Any]]
 
 BENEFIT = 1
 COST = 0
