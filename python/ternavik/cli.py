@@ -213,15 +213,15 @@ def run_optimize(args: argparse.Namespace) -> None:
                       F=args.F, CR=args.CR)
     print(f"function     {args.function} in {args.dims} dimensions on [{low:g}, {high:g}]")
     print(f"evaluations  {result.nfev} ({args.pop} x {args.iters + 1})")
-    print(f"best value   {result.fun:.10g}")
-    print("position     " + " ".join(f"{v:.6g}" for v in result.x))
+    print(f"best value   {result.fun!r}")
+    print("position     " + " ".join(repr(float(v)) for v in result.x))
 
 
 class _Parser(argparse.ArgumentParser):
     """argparse that reports a usage mistake in one line."""
 
     def error(self, message: str) -> NoReturn:
-        self.exit(2, f"{self.prog}: error: {message} (see --help)\n")
+        self.exit(2, f"ternavik: error: {message} (see {self.prog} --help)\n")
 
 
 def _matrix_command(sub: Any, name: str, help_text: str, weights: bool) -> None:
@@ -272,4 +272,8 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
     except (InputError, ValueError) as error:
         print(f"ternavik: error: {error}", file=sys.stderr)
         return 2
+    except BrokenPipeError:
+        # The reader (say `head`) stopped early; leave quietly like other filters.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return 1
     return 0

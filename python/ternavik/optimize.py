@@ -10,6 +10,7 @@ keeps the object alive while the optimiser calls into it.
 
 import ctypes
 import importlib
+import re
 from dataclasses import dataclass
 from typing import Any, Callable, Sequence, Tuple, Union, cast
 
@@ -44,6 +45,11 @@ def _capsule_pointer(capsule: Any) -> int:
     return int(api.PyCapsule_GetPointer(capsule, api.PyCapsule_GetName(capsule)) or 0)
 
 
+# void f(uint64_t rows, uint64_t cols, double *matrix, double *fitness), as
+# spelled by a capsule's name, e.g. "void (ulong, ulong, double *, double *)".
+_NATIVE_SIGNATURE = re.compile(r"void \((\w+ ?)+, (\w+ ?)+, double \*, double \*\)")
+
+
 def _is_low_level_callable(fun: Any) -> bool:
     """True for a scipy.LowLevelCallable, without importing scipy."""
     return any(c.__name__ == "LowLevelCallable" and c.__module__.startswith("scipy")
@@ -70,7 +76,14 @@ def native_address(fun: Any) -> Union[int, None]:
     if isinstance(fun, (int, np.integer)):
         return int(fun)
     if _is_low_level_callable(fun):
-        return _capsule_pointer(fun.function)
+        if fun.user_data is not None:
+            raise InputError("a LowLevelCallable's user_data cannot reach the fitness "
+                             "function, whose signature has no place for it")
+        if not _NATIVE_SIGNATURE.fullmatch(" ".join(str(fun.signature).split())):
+            raise InputError(f"a LowLevelCallable with signature {fun.signature!r} cannot be "
+                             f"a fitness function: it must be void (uint64_t, uint64_t, "
+                             f"double *, double *)")
+        return _capsule_pointer(tuple.__getitem__(fun, 0))
     if isinstance(fun, ctypes._CFuncPtr):  # type: ignore[attr-defined]
         return int(ctypes.cast(fun, ctypes.c_void_p).value or 0)
     if type(fun).__module__ == "_cffi_backend":

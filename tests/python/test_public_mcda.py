@@ -71,7 +71,7 @@ def test_frame_with_text_column_names_it():
     (lambda: ternavik.topsis(DATA, WEIGHTS, [0, 1, 2, 1]), "kind 2 of criterion #2"),
     (lambda: ternavik.topsis(DATA, WEIGHTS, [0, 1, "most", 1]), "kind 'most' of criterion #2"),
     (lambda: ternavik.topsis(DATA, WEIGHTS, [0, 1, True, 1]), "kind True"),
-    (lambda: ternavik.topsis(DATA, WEIGHTS, "+-x+"), "'+'/'-' signs"),
+    (lambda: ternavik.topsis(DATA, WEIGHTS, "+-x+"), r"'\+'/'-' signs"),
     (lambda: ternavik.topsis(DATA, [1, "a", 1, 1], CODES), "weight 'a' of criterion #1"),
     (lambda: ternavik.topsis(DATA, [1, np.nan, 1, 1], CODES), "criterion #1 is nan"),
     (lambda: ternavik.topsis(DATA, "heavy", CODES), "'entropy' or 'equal'"),

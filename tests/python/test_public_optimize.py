@@ -99,3 +99,13 @@ def test_native_address_is_read_without_running():
 def test_bad_arguments(fun, bounds, message):
     with pytest.raises(InputError, match=message):
         ternavik.minimize(fun, bounds, pop=4, iters=1)
+
+
+def test_low_level_callable_of_another_kind_is_refused():
+    scipy = pytest.importorskip("scipy")
+    other = scipy.LowLevelCallable(ctypes.CFUNCTYPE(ctypes.c_double, ctypes.c_double)(abs))
+    with pytest.raises(InputError, match="cannot be a fitness function"):
+        ternavik.minimize(other, BOUNDS, pop=4, iters=1)
+    with_data = scipy.LowLevelCallable(SIGNATURE(sphere_rows), ctypes.c_void_p(1))
+    with pytest.raises(InputError, match="user_data"):
+        ternavik.minimize(with_data, BOUNDS, pop=4, iters=1)
