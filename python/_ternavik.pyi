@@ -3,6 +3,7 @@ from typing import Any, Callable, Dict, SupportsIndex, Tuple, Type, TypeVar, Uni
 
 import numpy as np
 import numpy.typing as npt
+from typing_extensions import disjoint_base
 
 _Float64Array = npt.NDArray[np.float64]
 _Int64Array = npt.NDArray[np.int64]
@@ -17,6 +18,9 @@ def topsis(
     data: _Float64Array, weights: _Float64Array, indicator_type: _Int64Array
 ) -> _Float64Array: ...
 
+# Instances carry native fields, so _DE cannot share a subclass with another
+# such type.
+@disjoint_base
 class _DE:
     def __new__(
         cls: Type[_Self],
