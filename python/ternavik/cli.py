@@ -122,6 +122,8 @@ def _source(args: argparse.Namespace) -> Tuple[str, Table]:
     """The CSV file to work on: the one named, or the shipped example."""
     if args.example == (args.file is not None):
         raise InputError("give either a CSV file or --example")
+    if len(args.delimiter) != 1:
+        raise InputError(f"--delimiter must be one character, got {args.delimiter!r}")
     path = EXAMPLE_PATH if args.example else args.file
     if args.example:
         args.kinds = args.kinds or EXAMPLE_KINDS

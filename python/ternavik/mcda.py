@@ -8,6 +8,7 @@ offending criterion, and then call the native functions unchanged.
 """
 
 import importlib
+import collections.abc
 from typing import Any, Hashable, List, Mapping, Optional, Sequence, Tuple, Union
 
 import numpy as np
@@ -34,16 +35,16 @@ _KIND_CODES = {1: BENEFIT, 0: COST, -1: COST}
 class _Matrix:
     """A decision matrix converted once, with its criterion and alternative labels."""
 
-    def __init__(self, values: npt.NDArray[np.float64], criteria: List[Hashable],
+    def __init__(self, values: npt.NDArray[np.float64], criteria: Optional[List[Hashable]],
                  alternatives: Optional[Any]) -> None:
         self.values = values
-        self.criteria = criteria
+        self.named = criteria is not None  # unnamed criteria are known by column number
+        self.criteria = criteria if criteria is not None else list(range(values.shape[1]))
         self.alternatives = alternatives  # a pandas Index, or None for plain input
 
     def label(self, j: int) -> str:
         """How criterion j is named in messages."""
-        name = self.criteria[j]
-        return repr(name) if isinstance(name, str) else f"#{j}"
+        return repr(self.criteria[j]) if self.named else f"#{j}"
 
 
 def _is_dataframe(data: Any) -> bool:
@@ -65,8 +66,9 @@ def _matrix_from_frame(frame: Any) -> _Matrix:
         try:
             columns.append(np.asarray(frame[name], dtype=np.float64))
         except (TypeError, ValueError):
-            bad = next(v for v in frame[name] if not _is_number(v))
-            raise InputError(f"criterion {name!r} has a non-numeric value {bad!r}") from None
+            bad = next((v for v in frame[name] if not _is_number(v)), None)
+            what = f"a non-numeric value {bad!r}" if bad is not None else "non-numeric values"
+            raise InputError(f"criterion {name!r} has {what}") from None
     values = (np.column_stack(columns) if columns
               else np.empty((len(frame.index), 0), dtype=np.float64))
     return _Matrix(np.ascontiguousarray(values, dtype=np.float64),
@@ -99,14 +101,14 @@ def _matrix_from_array(data: Any) -> _Matrix:
     if values.ndim != 2:
         raise InputError(f"data must be two-dimensional (alternatives x criteria), "
                          f"got {values.ndim} dimension(s)")
-    return _Matrix(np.ascontiguousarray(values), list(range(values.shape[1])), None)
+    return _Matrix(np.ascontiguousarray(values), None, None)
 
 
 def _as_matrix(data: Any, criteria: Optional[Sequence[Hashable]] = None) -> _Matrix:
     """Turn the caller's data into a checked decision matrix."""
     matrix = _matrix_from_frame(data) if _is_dataframe(data) else _matrix_from_array(data)
     if criteria is not None:
-        matrix.criteria = list(criteria)
+        matrix.criteria, matrix.named = list(criteria), True
     if matrix.values.shape[0] < 2:
         raise InputError(f"data needs at least two alternatives (rows), "
                          f"got {matrix.values.shape[0]}")
@@ -116,7 +118,7 @@ def _as_matrix(data: Any, criteria: Optional[Sequence[Hashable]] = None) -> _Mat
 def _per_criterion(matrix: _Matrix, given: Any, what: str) -> List[Any]:
     """Spread a sequence or a mapping by criterion name over the criteria."""
     m = len(matrix.criteria)
-    if isinstance(given, Mapping):
+    if isinstance(given, collections.abc.Mapping):
         unknown = [k for k in given if k not in matrix.criteria]
         if unknown:
             raise InputError(f"{what} names unknown criterion {unknown[0]!r}; "

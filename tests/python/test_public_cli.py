@@ -79,6 +79,7 @@ def test_entropy_weights_feed_topsis(tmp_path):
     (["entropy", "{file}", "--kinds", "+++"], "a,b,c\n", "at least one row"),
     (["entropy", "{file}", "--kinds", "+++"], "a,b,c\n1,2,3\n4,5,6\n7,8\n", "row 4"),
     (["entropy", "--kinds", "+++"], None, "either a CSV file or --example"),
+    (["entropy", "{file}", "--kinds", "+++", "--delimiter", ";;"], GOOD, "one character"),
     (["optimize", "himmelblau"], None, "unknown function 'himmelblau'"),
     (["optimize", "sphere", "--pop", "3"], None, "--pop must be at least 4"),
     (["optimize", "sphere", "--bounds", "1", "-1"], None, "dimension 0"),
