@@ -43,27 +43,41 @@ struct Extremes {
 // line at a time instead of once per criterion.
 inline constexpr std::size_t criterion_group = 8;
 
-// Copies criteria [first, first + count) into their criterion-major rows of
-// `copy`, feeding every value in row order to that criterion's first scan,
-// then lets the kernel finish each criterion from its contiguous copy.
-template <class Kernel>
-void copy_and_process_group(const StridedMatrix& data, double* copy, std::size_t first,
-                            std::size_t count, const Kernel& kernel) {
+// Copies `count` criteria from `first` into their criterion-major rows of
+// `copy`, feeding every value in row order to its criterion's first scan.
+// Count is a template argument for full groups so the row loop unrolls.
+template <std::size_t Count, class Scan>
+void copy_and_scan(const StridedMatrix& data, double* copy, std::size_t first,
+                   std::size_t count, Scan* scans) {
+    if constexpr (Count != 0) count = Count;
     const std::size_t n = data.rows;
-    typename Kernel::Scan scans[criterion_group];
     const char* origin = data.first + static_cast<std::ptrdiff_t>(first) * data.col_stride;
+    double* target = copy + first * n;
     for (std::size_t i = 0; i < n; ++i) {
         const char* row = origin + static_cast<std::ptrdiff_t>(i) * data.row_stride;
         for (std::size_t g = 0; g < count; ++g) {
             double value;
             std::memcpy(&value, row + static_cast<std::ptrdiff_t>(g) * data.col_stride,
                         sizeof value);
-            copy[(first + g) * n + i] = value;
+            target[g * n + i] = value;
             scans[g].see(value);
         }
     }
+}
+
+// Copies and scans up to criterion_group criteria, then lets the kernel
+// finish each one from its contiguous copy.
+template <class Kernel>
+void copy_and_process_group(const StridedMatrix& data, double* copy, std::size_t first,
+                            std::size_t count, const Kernel& kernel) {
+    typename Kernel::Scan scans[criterion_group];
+    if (count == criterion_group) {
+        copy_and_scan<criterion_group>(data, copy, first, count, scans);
+    } else {
+        copy_and_scan<0>(data, copy, first, count, scans);
+    }
     for (std::size_t g = 0; g < count; ++g) {
-        kernel.finish(first + g, copy + (first + g) * n, scans[g]);
+        kernel.finish(first + g, copy + (first + g) * data.rows, scans[g]);
     }
 }
 
