@@ -78,14 +78,6 @@ def test_bounds_are_copied_at_construction():
     assert ((seen[0] >= 0.0) & (seen[0] <= 1.0)).all()
 
 
-class CallableIndex:
-    def __index__(self):
-        return 4096 * 16
-
-    def __call__(self, population):
-        raise AssertionError("an index-like callable is an address, never called")
-
-
 @pytest.mark.parametrize("fitness", [-1, 1.5, None, "f", 0, 1, True, False, 4095, np.int64(3)])
 def test_values_that_are_neither_address_nor_callable(fitness):
     # integers in the first page of memory can never be functions: calling
