@@ -23,9 +23,15 @@ std::optional<CoreError> check_alternative_count(std::uint64_t n);
 // A per-criterion vector of the wrong length is a caller bug, not bad data.
 void check_criterion_length(std::uint64_t length, std::uint64_t m);
 
+// Releases a buffer from uninitialised_matrix.
+struct FreeBuffer {
+    void operator()(double* buffer) const;
+};
+using MatrixBuffer = std::unique_ptr<double[], FreeBuffer>;
+
 // Buffer of rows * cols doubles left uninitialised because every element is
 // written before it is read; throws std::bad_alloc when it cannot exist.
-std::unique_ptr<double[]> uninitialised_matrix(std::size_t rows, std::size_t cols);
+MatrixBuffer uninitialised_matrix(std::size_t rows, std::size_t cols);
 
 // Running minimum and maximum. Strict comparisons from the infinities keep
 // NaN out of the extremes and keep the first of equal values (signed zeros).

@@ -201,5 +201,19 @@ TEST(DecisionMatrix, MemoryOrderDoesNotChangeResults) {
     for (double c : same.value()) EXPECT_EQ(c, 0.5);
 }
 
+TEST(DecisionMatrix, LargeMatricesTakeTheSamePath) {
+    // Over 2 MiB of work matrix: alternating 0/1 benefit column and a constant.
+    Rows rows(200000, std::vector<double>{0.0, 4.0});
+    for (std::size_t i = 1; i < rows.size(); i += 2) rows[i][0] = 1.0;
+    const auto r = run_entropy(rows, {1, 1});
+    EXPECT_EQ(r.weights, (std::vector<double>{1.0, 0.0}));
+    const auto c = run_topsis(rows, {1, 1}, {1, 0});
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        ASSERT_EQ(r.scores[i], rows[i][0]);
+        ASSERT_EQ(c[i], rows[i][0]);
+    }
+    EXPECT_THROW(uninitialised_matrix(std::size_t{1} << 40, std::size_t{1} << 30), std::bad_alloc);
+}
+
 }  // namespace
 }  // namespace ternavik
