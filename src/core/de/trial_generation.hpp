@@ -1,4 +1,5 @@
 #pragma once
+#include <bit>
 #include <cstdint>
 
 #include "core/de/config.hpp"
@@ -27,6 +28,14 @@ struct TrialInputs {
     double F;
     double CR;
 };
+
+// `take ? a : b` through bit masks: crossover is a coin flip per component,
+// and a branch on it would be mispredicted about as often as not.
+inline double select_bits(bool take, double a, double b) {
+    const std::uint64_t mask = std::uint64_t{0} - static_cast<std::uint64_t>(take);
+    return std::bit_cast<double>((std::bit_cast<std::uint64_t>(a) & mask) |
+                                 (std::bit_cast<std::uint64_t>(b) & ~mask));
+}
 
 // DE/rand/1/bin trial vector of individual i, every draw from `rng`. The
 // donors differ from each other but may include i; a mutant component is
@@ -58,7 +67,7 @@ inline void make_trial(Generator& rng, const TrialInputs& in, std::uint64_t i,
         // Difference, then scale, then base: this order fixes the result.
         const double v = (x2[j] - x3[j]) * F + x1[j];
         const double clipped = low[j] > v ? low[j] : (high[j] < v ? high[j] : v);
-        out[j] = (j == jrand || u < CR) ? clipped : target[j];
+        out[j] = select_bits((j == jrand) | (u < CR), clipped, target[j]);
     }
 }
 
