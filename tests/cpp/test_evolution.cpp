@@ -10,6 +10,10 @@
 #include "core/de/evolution.hpp"
 #include "runtime/internal_failure.hpp"
 #include "runtime/random.hpp"
+#if __has_include("runtime/os_random.hpp")
+#include "runtime/os_random.hpp"
+#define TERNAVIK_HAVE_OS_FILL_SEAM 1
+#endif
 
 namespace ternavik {
 namespace {
@@ -333,6 +337,56 @@ TEST(Evolution, ParallelTrialsObeyTheTrialRowRule) {
             }
     }
 }
+
+#ifdef TERNAVIK_HAVE_OS_FILL_SEAM
+int zero_bytes(std::uint8_t* buffer, std::size_t length) {
+    std::memset(buffer, 0, length);
+    return 0;
+}
+
+int failing_source(std::uint8_t*, std::size_t) { return 5; }
+
+Xoshiro256pp zero_seeded() {
+    const std::uint8_t zeros[32] = {};
+    return Xoshiro256pp::from_seed_bytes(zeros);
+}
+
+// Puts the operating-system source back however the test ends.
+struct OsFillOverride {
+    explicit OsFillOverride(OsFillFunction source) : previous(set_os_fill_for_testing(source)) {}
+    ~OsFillOverride() { set_os_fill_for_testing(previous); }
+    OsFillFunction previous;
+};
+
+// With the entropy source pinned, a real run seeds from the OS exactly once,
+// after allocation, and replays like a run given the same generator.
+TEST(Evolution, EntropySeededRunReplaysWithAPinnedSource) {
+    const DeConfig config = make_config(7, {-2.0, 0.0, 3.0}, {2.0, 1.0, -3.0}, 0.6, 0.4);
+    RecordingFitness seeded(coarse_sphere_with_nans, true), replayed(coarse_sphere_with_nans, true);
+    std::optional<DeResult> a;
+    {
+        OsFillOverride pinned(zero_bytes);
+        a = run_evolution(config, seeded, 15);
+    }
+    const auto b = run_evolution_from(config, replayed, 15, zero_seeded);
+    ASSERT_TRUE(a && b);
+    for (std::size_t k = 0; k < 16; ++k) EXPECT_TRUE(same_bits(seeded.matrices[k], replayed.matrices[k]));
+    EXPECT_TRUE(same_bits(a->best_fitness, b->best_fitness));
+    EXPECT_TRUE(same_bits(a->best_position, b->best_position));
+}
+
+TEST(Evolution, EntropyFailureEndsTheRunBeforeAnyEvaluation) {
+    OsFillOverride pinned(failing_source);
+    RecordingFitness fitness(sphere, false);
+    try {
+        run_evolution(uniform_config(4, 2, 0.0, 1.0), fitness, 3);
+        FAIL() << "expected a failure";
+    } catch (const InternalFailure& failure) {
+        EXPECT_STREQ(failure.what(), "from_entropy failed: OS Error: 5");
+    }
+    EXPECT_EQ(fitness.calls, 0u);
+}
+#endif
 
 }  // namespace
 }  // namespace ternavik
