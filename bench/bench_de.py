@@ -4,8 +4,8 @@ loop doing the serial generation with a native sphere (the floor).
 
     python bench/bench_de.py [--quick]
 
-Each time per generation is (t(K) - t(1)) / (K - 1), best of a few runs, so
-set-up, the initial population and call overhead drop out."""
+Each time per generation is (t(K) - t(1)) / (K - 1), the best of a few
+rounds, so set-up, the initial population and call overhead drop out."""
 import argparse
 import ctypes
 import math
@@ -79,16 +79,23 @@ def numpy_objective(name, axis):
     return lambda x: 10.0 * x.shape[axis] + (x * x - 10.0 * np.cos(TWO_PI * x)).sum(axis=axis)
 
 
-def per_generation(run, iters, repeats):
-    """(t(iters) - t(1)) / (iters - 1), each the best of `repeats` runs."""
-    def best(k):
-        times = []
-        for _ in range(repeats):
-            start = time.perf_counter()
-            run(k)
-            times.append(time.perf_counter() - start)
-        return min(times)
-    return (best(iters) - best(1)) / (iters - 1)
+def per_generation(run, iters):
+    """(t(iters) - t(1)) / (iters - 1) from two adjacent runs."""
+    start = time.perf_counter()
+    run(1)
+    middle = time.perf_counter()
+    run(iters)
+    return ((time.perf_counter() - middle) - (middle - start)) / (iters - 1)
+
+
+def measure_in_rounds(runners, rounds):
+    """Best time per column; every round runs each column once in turn, so a
+    burst of load on this shared machine hits all columns alike."""
+    best = {}
+    for _ in range(rounds):
+        for key, measure in runners.items():
+            best[key] = min(best.get(key, math.inf), measure())
+    return best
 
 
 def scipy_run(objective, pop, dims, iters):
@@ -100,7 +107,7 @@ def scipy_run(objective, pop, dims, iters):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--quick", action="store_true", help="fewer generations and repeats")
+    parser.add_argument("--quick", action="store_true", help="fewer generations and rounds")
     quick = parser.parse_args().quick
     floor_lib = build_floor()
     native_c = {name: ctypes.cast(getattr(floor_lib, name), ctypes.c_void_p).value
@@ -108,7 +115,7 @@ def main():
     numba_native = numba_objectives()
     if numba_native is None:
         print("numba is not installed: the numba cfunc column is skipped")
-    repeats = 2 if quick else 3
+    rounds = 2 if quick else 5
 
     print(f"{'problem':<22}{'floor':>10}{'opt C':>10}{'opt numba':>11}{'opt numpy':>11}"
           f"{'scipy':>10}{'C/floor':>9}{'numba/scipy':>12}{'numpy/scipy':>12}")
@@ -118,22 +125,21 @@ def main():
         de = _ternavik._DE(pop, dims, {"F": F, "CR": CR},
                            (np.full(dims, LOW), np.full(dims, HIGH)))
         for name in ("sphere", "rastrigin"):
-            row = {}
+            runners = {}
             if name == "sphere":
-                row["floor"] = min(floor_lib.de_floor_seconds_per_generation(
-                    pop, dims, fast_iters, F, CR, LOW, HIGH, seed) for seed in range(repeats))
-            row["opt C"] = per_generation(lambda k: de.optimize(native_c[name], k),
-                                          fast_iters, repeats)
+                runners["floor"] = lambda: floor_lib.de_floor_seconds_per_generation(
+                    pop, dims, fast_iters, F, CR, LOW, HIGH, 7)
+            runners["opt C"] = lambda: per_generation(
+                lambda k: de.optimize(native_c[name], k), fast_iters)
             if numba_native:
-                row["opt numba"] = per_generation(lambda k: de.optimize(numba_native[name], k),
-                                                  fast_iters, repeats)
-            by_rows = numpy_objective(name, 1)
-            row["opt numpy"] = per_generation(lambda k: de.optimize(by_rows, k),
-                                              fast_iters, repeats)
-            by_columns = numpy_objective(name, 0)
-            row["scipy"] = per_generation(lambda k: scipy_run(by_columns, pop, dims, k),
-                                          slow_iters, repeats)
-            print(format_row(f"{name} {pop}x{dims}", row))
+                runners["opt numba"] = lambda: per_generation(
+                    lambda k: de.optimize(numba_native[name], k), fast_iters)
+            by_rows, by_columns = numpy_objective(name, 1), numpy_objective(name, 0)
+            runners["opt numpy"] = lambda: per_generation(
+                lambda k: de.optimize(by_rows, k), fast_iters)
+            runners["scipy"] = lambda: per_generation(
+                lambda k: scipy_run(by_columns, pop, dims, k), slow_iters)
+            print(format_row(f"{name} {pop}x{dims}", measure_in_rounds(runners, rounds)))
     print("times are microseconds per generation; ratios below 1 favour optimize")
 
 
