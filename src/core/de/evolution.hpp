@@ -5,6 +5,7 @@
 
 #include "core/de/config.hpp"
 #include "core/de/fitness.hpp"
+#include "runtime/random.hpp"
 
 namespace ternavik {
 
@@ -24,5 +25,14 @@ inline constexpr std::uint64_t parallel_trial_threshold = 200000;
 // working state cannot be allocated.
 std::optional<DeResult> run_evolution(const DeConfig& config, FitnessFunction& fitness,
                                       std::uint64_t iters);
+
+// Where a run gets its run generator; called once, after the working state
+// has been allocated and before the population is drawn.
+using RunGeneratorSource = Xoshiro256pp (*)();
+
+// run_evolution with the run generator taken from `source` instead of the
+// operating system, so a run can be replayed exactly.
+std::optional<DeResult> run_evolution_from(const DeConfig& config, FitnessFunction& fitness,
+                                           std::uint64_t iters, RunGeneratorSource source);
 
 }  // namespace ternavik

@@ -1,0 +1,159 @@
+"""Per-generation time of _DE.optimize beside SciPy's differential evolution
+configured as the same DE/rand/1/bin, and beside a plain single-threaded C
+loop doing the serial generation with a native sphere (the floor).
+
+    python bench/bench_de.py [--quick]
+
+Each time per generation is (t(K) - t(1)) / (K - 1), the best of a few
+rounds, so set-up, the initial population and call overhead drop out."""
+import argparse
+import ctypes
+import math
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+import numpy as np
+from scipy.optimize import differential_evolution
+
+import _ternavik
+
+F, CR = 0.5, 0.7
+LOW, HIGH = -5.12, 5.12
+TWO_PI = 2.0 * math.pi
+
+
+def build_floor():
+    """Compiles de_floor.c; it also provides the C objectives for optimize."""
+    compiler = shutil.which("cc") or sys.exit("bench needs a C compiler (cc)")
+    library = Path(tempfile.mkdtemp(prefix="ternavik-bench-")) / "libde_floor.so"
+    subprocess.run([compiler, "-O3", "-march=native", "-ffp-contract=off", "-shared", "-fPIC",
+                    "-o", str(library), str(Path(__file__).with_name("de_floor.c")), "-lm"],
+                   check=True)
+    lib = ctypes.CDLL(str(library))
+    lib.de_floor_seconds_per_generation.restype = ctypes.c_double
+    lib.de_floor_seconds_per_generation.argtypes = [ctypes.c_uint64] * 3 + [ctypes.c_double] * 4 \
+        + [ctypes.c_uint64]
+    return lib
+
+
+def numba_objectives():
+    """Native sphere and Rastrigin compiled by numba, or None without numba."""
+    try:
+        from numba import carray, cfunc, types
+    except ImportError:
+        return None
+    signature = types.void(types.uint64, types.uint64, types.CPointer(types.double),
+                           types.CPointer(types.double))
+
+    @cfunc(signature)
+    def sphere(rows, cols, xp, fp):
+        x, f = carray(xp, (rows * cols,)), carray(fp, (rows,))
+        for i in range(rows):
+            s = 0.0
+            for j in range(cols):
+                v = x[i * cols + j]
+                s += v * v
+            f[i] = s
+
+    @cfunc(signature)
+    def rastrigin(rows, cols, xp, fp):
+        x, f = carray(xp, (rows * cols,)), carray(fp, (rows,))
+        for i in range(rows):
+            s = 10.0 * cols
+            for j in range(cols):
+                v = x[i * cols + j]
+                s += v * v - 10.0 * math.cos(TWO_PI * v)
+            f[i] = s
+
+    return {"sphere": sphere.address, "rastrigin": rastrigin.address}
+
+
+def numpy_objective(name, axis):
+    """Vectorised NumPy objective over rows (axis=1) or columns (axis=0)."""
+    if name == "sphere":
+        return lambda x: (x * x).sum(axis=axis)
+    return lambda x: 10.0 * x.shape[axis] + (x * x - 10.0 * np.cos(TWO_PI * x)).sum(axis=axis)
+
+
+def per_generation(run, iters):
+    """(t(iters) - t(1)) / (iters - 1) from two adjacent runs."""
+    start = time.perf_counter()
+    run(1)
+    middle = time.perf_counter()
+    run(iters)
+    return ((time.perf_counter() - middle) - (middle - start)) / (iters - 1)
+
+
+def measure_in_rounds(runners, rounds):
+    """Best time per column; every round runs each column once in turn, so a
+    burst of load on this shared machine hits all columns alike."""
+    best = {}
+    for _ in range(rounds):
+        for key, measure in runners.items():
+            best[key] = min(best.get(key, math.inf), measure())
+    return best
+
+
+def scipy_run(objective, pop, dims, iters):
+    init = np.random.default_rng(1).uniform(LOW, HIGH, size=(pop, dims))
+    differential_evolution(objective, [(LOW, HIGH)] * dims, strategy="rand1bin", maxiter=iters,
+                           init=init, mutation=F, recombination=CR, tol=0, atol=0,
+                           polish=False, vectorized=True, updating="deferred")
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--quick", action="store_true", help="fewer generations and rounds")
+    quick = parser.parse_args().quick
+    floor_lib = build_floor()
+    native_c = {name: ctypes.cast(getattr(floor_lib, name), ctypes.c_void_p).value
+                for name in ("sphere", "rastrigin")}
+    numba_native = numba_objectives()
+    if numba_native is None:
+        print("numba is not installed: the numba cfunc column is skipped")
+    rounds = 2 if quick else 5
+
+    print(f"{'problem':<22}{'floor':>10}{'opt C':>10}{'opt numba':>11}{'opt numpy':>11}"
+          f"{'scipy':>10}{'C/floor':>9}{'numba/scipy':>12}{'numpy/scipy':>12}")
+    for pop, dims, fast_iters, slow_iters in [(64, 32, 2001, 101), (1000, 1000, 21, 4)]:
+        if quick:
+            fast_iters, slow_iters = max(fast_iters // 5, 3), max(slow_iters // 2, 3)
+        de = _ternavik._DE(pop, dims, {"F": F, "CR": CR},
+                           (np.full(dims, LOW), np.full(dims, HIGH)))
+        for name in ("sphere", "rastrigin"):
+            runners = {}
+            if name == "sphere":
+                runners["floor"] = lambda: floor_lib.de_floor_seconds_per_generation(
+                    pop, dims, fast_iters, F, CR, LOW, HIGH, 7)
+            runners["opt C"] = lambda: per_generation(
+                lambda k: de.optimize(native_c[name], k), fast_iters)
+            if numba_native:
+                runners["opt numba"] = lambda: per_generation(
+                    lambda k: de.optimize(numba_native[name], k), fast_iters)
+            by_rows, by_columns = numpy_objective(name, 1), numpy_objective(name, 0)
+            runners["opt numpy"] = lambda: per_generation(
+                lambda k: de.optimize(by_rows, k), fast_iters)
+            runners["scipy"] = lambda: per_generation(
+                lambda k: scipy_run(by_columns, pop, dims, k), slow_iters)
+            print(format_row(f"{name} {pop}x{dims}", measure_in_rounds(runners, rounds)))
+    print("times are microseconds per generation; ratios below 1 favour optimize")
+
+
+def format_row(label, row):
+    def cell(key, width):
+        return f"{row[key] * 1e6:>{width}.1f}" if key in row else f"{'-':>{width}}"
+
+    def ratio(a, b, width):
+        return f"{row[a] / row[b]:>{width}.3f}" if a in row and b in row else f"{'-':>{width}}"
+
+    return (f"{label:<22}{cell('floor', 10)}{cell('opt C', 10)}{cell('opt numba', 11)}"
+            f"{cell('opt numpy', 11)}{cell('scipy', 10)}{ratio('opt C', 'floor', 9)}"
+            f"{ratio('opt numba', 'scipy', 12)}{ratio('opt numpy', 'scipy', 12)}")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,392 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <new>
+#include <vector>
+
+#include "core/de/evolution.hpp"
+#include "runtime/internal_failure.hpp"
+#include "runtime/random.hpp"
+#if __has_include("runtime/os_random.hpp")
+#include "runtime/os_random.hpp"
+#define TERNAVIK_HAVE_OS_FILL_SEAM 1
+#endif
+
+namespace ternavik {
+namespace {
+
+using Matrix = std::vector<double>;
+// Fills (or partly fills) the fitness slots; may also write into the matrix.
+using Objective = std::function<void(double* matrix, std::uint64_t rows, std::uint64_t cols,
+                                     double* fitness)>;
+
+constexpr double inf = std::numeric_limits<double>::infinity();
+constexpr double nan = std::numeric_limits<double>::quiet_NaN();
+
+Xoshiro256pp fixed_generator() { return seed_from_value(0x5EEDull); }
+
+bool same_bits(double a, double b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+bool same_bits(const Matrix& a, const Matrix& b) {
+    return a.size() == b.size() && std::memcmp(a.data(), b.data(), a.size() * 8) == 0;
+}
+
+void sphere(double* m, std::uint64_t rows, std::uint64_t cols, double* f) {
+    for (std::uint64_t i = 0; i < rows; ++i) {
+        double s = 0.0;
+        for (std::uint64_t j = 0; j < cols; ++j) s += m[i * cols + j] * m[i * cols + j];
+        f[i] = s;
+    }
+}
+
+// A fitness function that records every matrix it is shown, as the loop
+// sees it after the objective has run, and can fail on a chosen call.
+class RecordingFitness : public FitnessFunction {
+public:
+    RecordingFitness(Objective objective, bool native) : objective_(std::move(objective)), native_(native) {}
+
+    bool evaluate(double* m, std::uint64_t rows, std::uint64_t cols, double* f) override {
+        if (calls++ == fail_at) return false;
+        objective_(m, rows, cols, f);
+        matrices.emplace_back(m, m + rows * cols);
+        values.emplace_back(f, f + rows);
+        return true;
+    }
+    bool is_native() const override { return native_; }
+
+    std::uint64_t calls = 0;
+    std::uint64_t fail_at = std::numeric_limits<std::uint64_t>::max();
+    std::vector<Matrix> matrices;
+    std::vector<Matrix> values;
+
+private:
+    Objective objective_;
+    bool native_;
+};
+
+DeConfig make_config(std::uint64_t pop, std::vector<double> low, std::vector<double> high,
+                     double F = 0.5, double CR = 0.7) {
+    DeConfig c;
+    c.dimensions = low.size();
+    c.min_bound = std::move(low);
+    c.max_bound = std::move(high);
+    c.pop = pop;
+    c.F = F;
+    c.CR = CR;
+    return c;
+}
+
+DeConfig uniform_config(std::uint64_t pop, std::uint64_t dims, double low, double high,
+                        double F = 0.5, double CR = 0.7) {
+    return make_config(pop, Matrix(dims, low), Matrix(dims, high), F, CR);
+}
+
+// Straightforward DE/rand/1/bin written from the description, drawing from a
+// generator seeded like the run's; it keeps every matrix it evaluated.
+struct Shadow {
+    std::vector<Matrix> matrices;
+    double best = inf;
+    Matrix best_position;
+
+    Shadow(const DeConfig& c, std::uint64_t iters, const Objective& objective) {
+        const std::uint64_t n = c.pop, d = c.dimensions;
+        Xoshiro256pp g = fixed_generator();
+        std::vector<Matrix> x(n, Matrix(d));
+        for (auto& row : x)
+            for (std::uint64_t j = 0; j < d; ++j) row[j] = draw_between(g, c.min_bound[j], c.max_bound[j]);
+        Matrix f(n, 0.0), tf(n, 0.0);
+        evaluate(x, f, objective);
+        best_position.assign(d, 0.0);
+        for (std::uint64_t i = 0; i < n; ++i)
+            if (f[i] < best) best = f[i], best_position = x[i];
+        for (std::uint64_t k = 0; k < iters; ++k) {
+            std::vector<Matrix> t(n, Matrix(d));
+            for (std::uint64_t i = 0; i < n; ++i) {
+                std::uint64_t r1 = draw_index(g, n), r2, r3;
+                do r2 = draw_index(g, n); while (r2 == r1);
+                do r3 = draw_index(g, n); while (r3 == r1 || r3 == r2);
+                std::uint64_t jrand = draw_index(g, d);
+                for (std::uint64_t j = 0; j < d; ++j) {
+                    double u = draw_unit(g);
+                    if (j == jrand || u < c.CR) {
+                        double v = (x[r2][j] - x[r3][j]) * c.F + x[r1][j];
+                        if (c.min_bound[j] > v) v = c.min_bound[j];
+                        else if (c.max_bound[j] < v) v = c.max_bound[j];
+                        t[i][j] = v;
+                    } else {
+                        t[i][j] = x[i][j];
+                    }
+                }
+            }
+            evaluate(t, tf, objective);
+            for (std::uint64_t i = 0; i < n; ++i) {
+                if (tf[i] < f[i]) {
+                    f[i] = tf[i];
+                    x[i] = t[i];
+                    if (tf[i] < best) best = tf[i], best_position = x[i];
+                }
+            }
+        }
+    }
+
+    void evaluate(std::vector<Matrix>& rows, Matrix& f, const Objective& objective) {
+        const std::uint64_t d = rows.empty() ? 0 : rows[0].size();
+        Matrix flat;
+        for (auto& r : rows) flat.insert(flat.end(), r.begin(), r.end());
+        objective(flat.data(), rows.size(), d, f.data());
+        for (std::size_t i = 0; i < rows.size(); ++i)
+            std::copy(flat.begin() + i * d, flat.begin() + (i + 1) * d, rows[i].begin());
+        matrices.push_back(flat);
+    }
+};
+
+struct ShadowCase {
+    const char* name;
+    DeConfig config;
+    std::uint64_t iters;
+    Objective objective;
+    bool native;
+};
+
+// Sphere rounded to a coarse grid so ties are common, NaN on every third row.
+void coarse_sphere_with_nans(double* m, std::uint64_t rows, std::uint64_t cols, double* f) {
+    sphere(m, rows, cols, f);
+    for (std::uint64_t i = 0; i < rows; ++i) f[i] = i % 3 == 2 ? nan : std::floor(f[i] * 4.0);
+}
+
+// Writes only the even slots and moves every row into the unit box, so the
+// run must keep stale slots and take the rewritten matrix.
+void even_slots_and_rewrites(double* m, std::uint64_t rows, std::uint64_t cols, double* f) {
+    for (std::uint64_t k = 0; k < rows * cols; ++k) m[k] = std::fmod(m[k], 1.0);
+    Matrix all(rows);
+    sphere(m, rows, cols, all.data());
+    for (std::uint64_t i = 0; i < rows; i += 2) f[i] = all[i] - 1.0;
+}
+
+std::vector<ShadowCase> shadow_cases() {
+    return {
+        {"sphere", uniform_config(10, 7, -5.0, 5.0), 25, sphere, false},
+        {"smallest_population", uniform_config(4, 3, -1.0, 2.0), 30, sphere, true},
+        {"reversed_and_equal_bounds", make_config(6, {3.0, 2.0, -1.0}, {-3.0, 2.0, 1.0}), 20, sphere, false},
+        {"no_crossover", uniform_config(8, 5, -2.0, 2.0, 0.9, 0.0), 15, sphere, false},
+        {"nan_crossover", uniform_config(8, 5, -2.0, 2.0, 0.9, nan), 5, sphere, false},
+        {"copy_of_base", uniform_config(8, 5, -2.0, 2.0, 0.0, 1.0), 10, sphere, false},
+        {"wild_scale", uniform_config(7, 4, -1.0, 1.0, -3.0, 5.0), 10, sphere, false},
+        {"infinite_bounds", uniform_config(5, 2, -inf, inf), 3, sphere, false},
+        {"ties_and_nans", uniform_config(9, 3, -3.0, 3.0), 20, coarse_sphere_with_nans, false},
+        {"stale_slots_rewritten_matrix", uniform_config(6, 3, -4.0, 4.0), 12, even_slots_and_rewrites, true},
+        {"threshold_native_serial", uniform_config(4, 50000, -1.0, 1.0), 2, sphere, true},
+        {"callable_above_threshold", uniform_config(4, 50001, -1.0, 1.0), 1, sphere, false},
+    };
+}
+
+void PrintTo(const ShadowCase& c, std::ostream* os) { *os << c.name; }
+
+class EvolutionShadow : public testing::TestWithParam<ShadowCase> {};
+
+TEST_P(EvolutionShadow, ReplaysTheReferenceModelBitForBit) {
+    const ShadowCase& c = GetParam();
+    RecordingFitness fitness(c.objective, c.native);
+    const auto result = run_evolution_from(c.config, fitness, c.iters, fixed_generator);
+    const Shadow shadow(c.config, c.iters, c.objective);
+    ASSERT_TRUE(result.has_value());
+    ASSERT_EQ(fitness.calls, c.iters + 1);
+    for (std::size_t k = 0; k < shadow.matrices.size(); ++k)
+        ASSERT_TRUE(same_bits(fitness.matrices[k], shadow.matrices[k])) << "evaluation " << k;
+    EXPECT_TRUE(same_bits(result->best_fitness, shadow.best));
+    EXPECT_TRUE(same_bits(result->best_position, shadow.best_position));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, EvolutionShadow, testing::ValuesIn(shadow_cases()),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Evolution, EntropySeededRunEvaluatesItersPlusOneTimes) {
+    for (std::uint64_t iters : {0, 1, 7}) {
+        RecordingFitness fitness(sphere, false);
+        const auto result = run_evolution(uniform_config(5, 2, -1.0, 1.0), fitness, iters);
+        ASSERT_TRUE(result.has_value());
+        EXPECT_EQ(fitness.calls, iters + 1);
+        EXPECT_EQ(result->best_position.size(), 2u);
+    }
+}
+
+TEST(Evolution, OnlyNanOrInfinityGivesInfinityAndZeros) {
+    const Objective bad = [](double*, std::uint64_t rows, std::uint64_t, double* f) {
+        for (std::uint64_t i = 0; i < rows; ++i) f[i] = i % 2 ? nan : inf;
+    };
+    RecordingFitness fitness(bad, false);
+    const auto result = run_evolution(uniform_config(6, 3, 1.0, 2.0), fitness, 5);
+    ASSERT_TRUE(result.has_value());
+    EXPECT_EQ(result->best_fitness, inf);
+    EXPECT_EQ(result->best_position, Matrix(3, 0.0));
+}
+
+TEST(Evolution, TiesKeepTheLowerIndex) {
+    const Objective ties = [](double*, std::uint64_t rows, std::uint64_t, double* f) {
+        for (std::uint64_t i = 0; i < rows; ++i) f[i] = i == 0 ? 9.0 : 1.0;
+    };
+    RecordingFitness fitness(ties, false);
+    const auto result = run_evolution(uniform_config(5, 2, -1.0, 1.0), fitness, 3);
+    ASSERT_TRUE(result.has_value());
+    // Equal trial values replace nothing, so row 1 of the initial population stays best.
+    const Matrix& initial = fitness.matrices[0];
+    EXPECT_EQ(result->best_fitness, 1.0);
+    EXPECT_EQ(result->best_position, Matrix(initial.begin() + 2, initial.begin() + 4));
+}
+
+TEST(Evolution, NoDimensions) {
+    RecordingFitness fitness([](double*, std::uint64_t rows, std::uint64_t, double* f) {
+        for (std::uint64_t i = 0; i < rows; ++i) f[i] = 10.0 - static_cast<double>(i);
+    }, true);
+    const auto result = run_evolution(uniform_config(4, 0, 0.0, 0.0), fitness, 0);
+    ASSERT_TRUE(result.has_value());
+    EXPECT_EQ(result->best_fitness, 7.0);
+    EXPECT_TRUE(result->best_position.empty());
+    try {
+        run_evolution(uniform_config(4, 0, 0.0, 0.0), fitness, 1);
+        FAIL() << "expected a failure";
+    } catch (const InternalFailure& failure) {
+        EXPECT_STREQ(failure.what(), "cannot sample empty range");
+    }
+    EXPECT_EQ(fitness.calls, 2u);
+}
+
+TEST(Evolution, EvaluationFailureEndsTheRun) {
+    for (std::uint64_t fail_at : {0, 1, 4}) {
+        RecordingFitness fitness(sphere, true);
+        fitness.fail_at = fail_at;
+        EXPECT_FALSE(run_evolution(uniform_config(5, 2, -1.0, 1.0), fitness, 10).has_value());
+        EXPECT_EQ(fitness.calls, fail_at + 1);
+    }
+}
+
+TEST(Evolution, UnrepresentableShapeFailsBeforeSeeding) {
+    struct Shape { std::uint64_t pop, dims; };
+    for (Shape s : {Shape{1ull << 32, 1ull << 31}, Shape{1ull << 63, 0}, Shape{4, 1ull << 62}}) {
+        RecordingFitness fitness(sphere, false);
+        DeConfig config;
+        config.pop = s.pop;
+        config.dimensions = s.dims;
+        try {
+            run_evolution_from(config, fitness, 1, [] () -> Xoshiro256pp { throw std::logic_error("seeded"); });
+            FAIL() << "expected a failure";
+        } catch (const InternalFailure& failure) {
+            EXPECT_STREQ(failure.what(),
+                         "ndarray: Shape too large, product of non-zero axis lengths overflows isize");
+        }
+    }
+}
+
+TEST(Evolution, UnallocatableStateIsBadAlloc) {
+    struct Shape { std::uint64_t pop, dims; };
+    for (Shape s : {Shape{1ull << 61, 1}, Shape{1ull << 45, 1}, Shape{1ull << 45, 0}, Shape{4, 1ull << 60}}) {
+        RecordingFitness fitness(sphere, false);
+        DeConfig config;
+        config.pop = s.pop;
+        config.dimensions = s.dims;
+        EXPECT_THROW(run_evolution(config, fitness, 1), std::bad_alloc);
+        EXPECT_EQ(fitness.calls, 0u);
+    }
+}
+
+// Above the threshold a native run makes its trials on the pool, each from a
+// donor triple of mutually distinct rows of the generation's population.
+TEST(Evolution, ParallelTrialsObeyTheTrialRowRule) {
+    const DeConfig config = make_config(4, {-1.0, 0.5, 2.0}, {1.0, 0.5, -2.0}, 0.8, 0.5);
+    DeConfig wide = config;
+    for (int k = 0; k < 16667; ++k) {  // 4 x 50001 elements
+        wide.min_bound.insert(wide.min_bound.end(), config.min_bound.begin(), config.min_bound.end());
+        wide.max_bound.insert(wide.max_bound.end(), config.max_bound.begin(), config.max_bound.end());
+    }
+    wide.dimensions = wide.min_bound.size();
+    ASSERT_EQ(wide.dimensions, 50004u);
+    const std::uint64_t iters = 3, n = wide.pop, d = wide.dimensions;
+    RecordingFitness fitness(sphere, true);
+    ASSERT_TRUE(run_evolution_from(wide, fitness, iters, fixed_generator).has_value());
+    const Shadow serial(wide, 1, sphere);
+    EXPECT_FALSE(same_bits(fitness.matrices[1], serial.matrices[1])) << "trials were made serially";
+
+    Matrix x = fitness.matrices[0], f = fitness.values[0];
+    for (std::uint64_t k = 1; k <= iters; ++k) {
+        const Matrix& t = fitness.matrices[k];
+        for (std::uint64_t i = 0; i < n; ++i) {
+            bool explained = false;
+            for (std::uint64_t r1 = 0; r1 < n && !explained; ++r1)
+                for (std::uint64_t r2 = 0; r2 < n && !explained; ++r2)
+                    for (std::uint64_t r3 = 0; r3 < n && !explained; ++r3) {
+                        if (r1 == r2 || r1 == r3 || r2 == r3) continue;
+                        bool all = true;
+                        for (std::uint64_t j = 0; j < d && all; ++j) {
+                            double v = (x[r2 * d + j] - x[r3 * d + j]) * wide.F + x[r1 * d + j];
+                            if (wide.min_bound[j] > v) v = wide.min_bound[j];
+                            else if (wide.max_bound[j] < v) v = wide.max_bound[j];
+                            const double tj = t[i * d + j];
+                            all = same_bits(tj, v) || same_bits(tj, x[i * d + j]);
+                        }
+                        explained = all;
+                    }
+            EXPECT_TRUE(explained) << "generation " << k << " row " << i;
+        }
+        for (std::uint64_t i = 0; i < n; ++i)
+            if (fitness.values[k][i] < f[i]) {
+                f[i] = fitness.values[k][i];
+                std::copy(t.begin() + i * d, t.begin() + (i + 1) * d, x.begin() + i * d);
+            }
+    }
+}
+
+#ifdef TERNAVIK_HAVE_OS_FILL_SEAM
+int zero_bytes(std::uint8_t* buffer, std::size_t length) {
+    std::memset(buffer, 0, length);
+    return 0;
+}
+
+int failing_source(std::uint8_t*, std::size_t) { return 5; }
+
+Xoshiro256pp zero_seeded() {
+    const std::uint8_t zeros[32] = {};
+    return Xoshiro256pp::from_seed_bytes(zeros);
+}
+
+// Puts the operating-system source back however the test ends.
+struct OsFillOverride {
+    explicit OsFillOverride(OsFillFunction source) : previous(set_os_fill_for_testing(source)) {}
+    ~OsFillOverride() { set_os_fill_for_testing(previous); }
+    OsFillFunction previous;
+};
+
+// With the entropy source pinned, a real run seeds from the OS exactly once,
+// after allocation, and replays like a run given the same generator.
+TEST(Evolution, EntropySeededRunReplaysWithAPinnedSource) {
+    const DeConfig config = make_config(7, {-2.0, 0.0, 3.0}, {2.0, 1.0, -3.0}, 0.6, 0.4);
+    RecordingFitness seeded(coarse_sphere_with_nans, true), replayed(coarse_sphere_with_nans, true);
+    std::optional<DeResult> a;
+    {
+        OsFillOverride pinned(zero_bytes);
+        a = run_evolution(config, seeded, 15);
+    }
+    const auto b = run_evolution_from(config, replayed, 15, zero_seeded);
+    ASSERT_TRUE(a && b);
+    for (std::size_t k = 0; k < 16; ++k) EXPECT_TRUE(same_bits(seeded.matrices[k], replayed.matrices[k]));
+    EXPECT_TRUE(same_bits(a->best_fitness, b->best_fitness));
+    EXPECT_TRUE(same_bits(a->best_position, b->best_position));
+}
+
+TEST(Evolution, EntropyFailureEndsTheRunBeforeAnyEvaluation) {
+    OsFillOverride pinned(failing_source);
+    RecordingFitness fitness(sphere, false);
+    try {
+        run_evolution(uniform_config(4, 2, 0.0, 1.0), fitness, 3);
+        FAIL() << "expected a failure";
+    } catch (const InternalFailure& failure) {
+        EXPECT_STREQ(failure.what(), "from_entropy failed: OS Error: 5");
+    }
+    EXPECT_EQ(fitness.calls, 0u);
+}
+#endif
+
+}  // namespace
+}  // namespace ternavik
