@@ -13,11 +13,6 @@ import pytest
 from conftest import run_python
 from test_optimize import native  # noqa: F401  (session fixture)
 
-pytestmark = pytest.mark.skipif(
-    os.environ.get("TERNAVIK_SANITIZED") == "thread",
-    reason="LD_PRELOAD interposition is not combined with ThreadSanitizer")
-
-
 @pytest.fixture(scope="session")
 def fault_library():
     compiler = shutil.which("cc")
