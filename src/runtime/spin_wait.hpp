@@ -22,19 +22,18 @@ inline void cpu_relax() {
 }
 
 // Polls `ready` for up to `duration`, yielding the processor every few
-// polls when `yield` is set; true as soon as it holds.
+// polls; true as soon as it holds.
 template <class Predicate>
-bool spin_until(Predicate ready, bool yield = true,
-                std::chrono::nanoseconds duration = spin_duration) {
+bool spin_until(Predicate ready, std::chrono::nanoseconds duration = spin_duration) {
     const auto deadline = std::chrono::steady_clock::now() + duration;
     for (;;) {
         for (int i = 0; i < 32; ++i) {
             if (ready()) return true;
             cpu_relax();
         }
-        // With as many workers as processors plus the waiting caller, a
-        // thread just woken may need this processor.
-        if (yield) std::this_thread::yield();
+        // With as many workers as processors plus the waiting caller, some
+        // thread that has work to finish may be queued on this processor.
+        std::this_thread::yield();
         if (std::chrono::steady_clock::now() >= deadline) return ready();
     }
 }

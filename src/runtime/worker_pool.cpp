@@ -105,9 +105,9 @@ void WorkerPool::sleep_until_work() {
 
 void WorkerPool::wait(Latch& latch) {
     if (worker_index < 0) {
-        // A short poll catches quick loops; longer ones release the processor,
-        // which the workers (as many as processors) may need.
-        if (!spin_until([&] { return latch.is_set(); }, false, caller_spin_duration))
+        // A short poll catches quick loops; longer ones release the processor
+        // to the workers, of which there are as many as processors.
+        if (!spin_until([&] { return latch.is_set(); }, caller_spin_duration))
             latch.sleep_until_set();
         return;
     }
