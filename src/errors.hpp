@@ -45,17 +45,7 @@ private:
 
 // Either a value or a PyErr.
 template <class T>
-class Result {
-public:
-    Result(T value) : state_(std::move(value)) {}
-    Result(PyErr error) : state_(std::move(error)) {}
-    bool ok() const { return state_.index() == 0; }
-    T& value() { return std::get<0>(state_); }
-    PyErr& error() { return std::get<1>(state_); }
-
-private:
-    std::variant<T, PyErr> state_;
-};
+using Result = Expected<T, PyErr>;
 
 // Success without a value.
 struct Unit {};

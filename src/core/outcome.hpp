@@ -15,19 +15,23 @@ struct CoreError {
     std::string message;
 };
 
-// Either a result or a CoreError.
-template <class T>
-class Outcome {
+// Either a value or an error; errors travel as values, not exceptions.
+template <class T, class Error>
+class Expected {
 public:
-    Outcome(T value) : state_(std::move(value)) {}
-    Outcome(CoreError error) : state_(std::move(error)) {}
+    Expected(T value) : state_(std::move(value)) {}
+    Expected(Error error) : state_(std::move(error)) {}
 
     bool ok() const { return state_.index() == 0; }
     T& value() { return std::get<0>(state_); }
-    CoreError& error() { return std::get<1>(state_); }
+    Error& error() { return std::get<1>(state_); }
 
 private:
-    std::variant<T, CoreError> state_;
+    std::variant<T, Error> state_;
 };
+
+// Either a result or a CoreError.
+template <class T>
+using Outcome = Expected<T, CoreError>;
 
 }  // namespace ternavik

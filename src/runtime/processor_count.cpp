@@ -6,7 +6,7 @@
 namespace ternavik {
 
 std::size_t processor_count() {
-    // The affinity mask respects taskset and container CPU sets.
+    // The affinity mask honours taskset and container CPU limits.
     cpu_set_t set;
     CPU_ZERO(&set);
     if (sched_getaffinity(0, sizeof set, &set) == 0) {

@@ -1,6 +1,7 @@
 #include "runtime/random.hpp"
 
 #include <optional>
+#include <utility>
 
 #include "runtime/chacha_rng.hpp"
 #include "runtime/os_random.hpp"
@@ -8,35 +9,61 @@
 namespace ternavik {
 
 Xoshiro256pp Xoshiro256pp::from_seed_bytes(const std::uint8_t (&seed)[32]) {
+    std::array<std::uint64_t, 4> words{};
+    for (std::size_t byte = 0; byte < 32; ++byte)
+        words[byte / 8] |= static_cast<std::uint64_t>(seed[byte]) << (8 * (byte % 8));
+    return from_state(words);
+}
+
+Xoshiro256pp Xoshiro256pp::from_state(const std::array<std::uint64_t, 4>& words) {
     Xoshiro256pp rng;
-    bool all_zero = true;
-    for (std::size_t word = 0; word < 4; ++word) {
-        std::uint64_t value = 0;
-        for (std::size_t byte = 0; byte < 8; ++byte)
-            value |= static_cast<std::uint64_t>(seed[8 * word + byte]) << (8 * byte);
-        rng.s_[word] = value;
-        all_zero = all_zero && value == 0;
-    }
+    rng.s_ = words;
     // The all-zero state is a fixed point; use the first four SplitMix64
     // outputs from 0 instead.
-    if (all_zero)
+    if ((words[0] | words[1] | words[2] | words[3]) == 0)
         rng.s_ = {0xE220A8397B1DCDAFull, 0x6E789E6AA1B965F4ull, 0x06C45D188009454Full,
                   0xF88BB8A8724C81ECull};
     return rng;
 }
 
-Xoshiro256pp seed_from_value(std::uint64_t value) {
-    // PCG32 output function over an LCG step, four little-endian bytes each.
-    std::uint8_t seed[32];
-    std::uint64_t state = value;
-    for (std::size_t chunk = 0; chunk < 8; ++chunk) {
-        state = state * 0x5851f42d4c957f2dull + 0xa17654e46fbe17f3ull;
-        const auto xorshifted = static_cast<std::uint32_t>(((state >> 18) ^ state) >> 27);
-        const std::uint32_t output = std::rotr(xorshifted, static_cast<int>(state >> 59));
-        for (std::size_t byte = 0; byte < 4; ++byte)
-            seed[4 * chunk + byte] = static_cast<std::uint8_t>(output >> (8 * byte));
+namespace {
+
+constexpr std::uint64_t pcg_multiplier = 0x5851f42d4c957f2dull;
+constexpr std::uint64_t pcg_increment = 0xa17654e46fbe17f3ull;
+
+// The LCG state after k + 1 steps is jump[k].first * x + jump[k].second,
+// so the eight states are computed side by side instead of in a chain.
+constexpr std::array<std::pair<std::uint64_t, std::uint64_t>, 8> pcg_jumps() {
+    std::array<std::pair<std::uint64_t, std::uint64_t>, 8> jumps{};
+    std::uint64_t multiplier = 1;
+    std::uint64_t increment = 0;
+    for (auto& jump : jumps) {
+        multiplier *= pcg_multiplier;
+        increment = increment * pcg_multiplier + pcg_increment;
+        jump = {multiplier, increment};
     }
-    return Xoshiro256pp::from_seed_bytes(seed);
+    return jumps;
+}
+constexpr auto pcg_jump = pcg_jumps();
+
+// PCG32's output function (xorshift high, random rotation).
+std::uint32_t pcg_output(std::uint64_t state) {
+    const auto xorshifted = static_cast<std::uint32_t>(((state >> 18) ^ state) >> 27);
+    return std::rotr(xorshifted, static_cast<int>(state >> 59));
+}
+
+}  // namespace
+
+Xoshiro256pp seed_from_value(std::uint64_t value) {
+    // Eight PCG32 outputs, as four little-endian bytes each, form the seed.
+    std::array<std::uint64_t, 4> words;
+    for (std::size_t i = 0; i < 4; ++i) {
+        const auto& [mul_low, add_low] = pcg_jump[2 * i];
+        const auto& [mul_high, add_high] = pcg_jump[2 * i + 1];
+        words[i] = pcg_output(value * mul_low + add_low) |
+                   std::uint64_t{pcg_output(value * mul_high + add_high)} << 32;
+    }
+    return Xoshiro256pp::from_state(words);
 }
 
 Xoshiro256pp from_entropy() {

@@ -14,6 +14,9 @@ public:
     // s0..s3 from 32 little-endian bytes; all-zero bytes give a fixed state.
     static Xoshiro256pp from_seed_bytes(const std::uint8_t (&seed)[32]);
 
+    // s0..s3 given directly, with the same replacement of the all-zero state.
+    static Xoshiro256pp from_state(const std::array<std::uint64_t, 4>& words);
+
     std::uint64_t next_word() {
         const std::uint64_t result = std::rotl(s_[0] + s_[3], 23) + s_[0];
         const std::uint64_t t = s_[1] << 17;

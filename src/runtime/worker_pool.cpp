@@ -38,7 +38,12 @@ void WorkerPool::run_worker(int index) {
             execute(*job);
             continue;
         }
-        if (!spin_until([this] { return has_work(); })) sleep_until_work();
+        searchers_.fetch_add(1);
+        const bool found = spin_until([this] { return has_work(); });
+        // Leaving the search before announcing the sleep keeps offer() from
+        // missing us: it sees either a searcher or the sleeper.
+        searchers_.fetch_sub(1);
+        if (!found) sleep_until_work();
     }
 }
 
@@ -52,10 +57,15 @@ void WorkerPool::offer(Job& job) {
         tail_ = &job;
         queued_.fetch_add(1);
     }
-    // Sequentially consistent with the checks in sleep_until_work: either
-    // the sleeper sees the job or this sees the sleeper.
+    // Sequentially consistent with the checks in run_worker and
+    // sleep_until_work: either a worker sees the job or this sees that it
+    // must wake one. A searching worker will take it without a wake-up.
     offers_.fetch_add(1);
-    if (sleepers_.load() > 0) futex_wake(offers_, 1);
+    wake_one_if_none_searching();
+}
+
+void WorkerPool::wake_one_if_none_searching() {
+    if (searchers_.load() == 0 && sleepers_.load() > 0) futex_wake(offers_, 1);
 }
 
 bool WorkerPool::take_back(Job& job) {
@@ -70,6 +80,9 @@ Job* WorkerPool::take_oldest() {
     std::lock_guard lock(mutex_);
     Job* job = head_;
     if (job) unlink(*job);
+    // A searcher that skipped a wake-up in offer() may have taken another
+    // job; pass the remaining ones on to a sleeper.
+    if (job && head_) wake_one_if_none_searching();
     return job;
 }
 
@@ -92,7 +105,10 @@ void WorkerPool::sleep_until_work() {
 
 void WorkerPool::wait(Latch& latch) {
     if (worker_index < 0) {
-        if (!spin_until([&] { return latch.is_set(); })) latch.sleep_until_set();
+        // A short poll catches quick loops; longer ones release the processor
+        // to the workers, of which there are as many as processors.
+        if (!spin_until([&] { return latch.is_set(); }, caller_spin_duration))
+            latch.sleep_until_set();
         return;
     }
     // A worker keeps the pool busy while the job it waits for runs elsewhere.

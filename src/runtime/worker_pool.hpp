@@ -38,7 +38,7 @@ public:
     // Creates the worker threads; a description of the error if one fails.
     std::optional<std::string> start();
 
-    // Makes `job` available to idle workers.
+    // Makes `job` available to idle workers, waking one if none is awake.
     void offer(Job& job);
 
     // Withdraws `job` if nobody has taken it yet.
@@ -63,6 +63,7 @@ private:
     void unlink(Job& job);
     static void execute(Job& job);
     void sleep_until_work();
+    void wake_one_if_none_searching();
 
     std::vector<Seat> seats_;
     std::mutex mutex_;
@@ -72,6 +73,8 @@ private:
     // Bumped at every offer; sleeping workers wait for it to change.
     std::atomic<std::uint32_t> offers_{0};
     std::atomic<std::uint32_t> sleepers_{0};
+    // Idle workers that are still polling for work.
+    std::atomic<std::uint32_t> searchers_{0};
 };
 
 }  // namespace ternavik

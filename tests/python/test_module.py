@@ -31,7 +31,6 @@ def test_function_belongs_to_module():
 def test_de_class_identity():
     assert _ternavik._DE.__module__ == "builtins"
     assert _ternavik._DE.__name__ == _ternavik._DE.__qualname__ == "_DE"
-    assert _ternavik._DE.__text_signature__ == "(pop, dimensions, options, bounds)"
 
 
 def test_de_is_subclassable_and_instances_are_freed():

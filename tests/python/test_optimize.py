@@ -16,10 +16,7 @@ INF = float("inf")
 NAN = float("nan")
 
 
-def is_panic(exc):
-    return (type(exc).__name__ == "PanicException"
-            and type(exc).__module__ == "pyo3_runtime"
-            and not isinstance(exc, Exception))
+from conftest import is_panic
 
 
 def row_sums(x):
@@ -191,6 +188,46 @@ def test_the_callables_exception_comes_back_unchanged(failing_call):
     with pytest.raises(KeyError) as caught:
         make_de(4, [0.0], [1.0]).optimize(fitness, 10)
     assert caught.value is error and len(calls) == failing_call + 1
+
+
+@pytest.mark.parametrize("returned, kind, message", [
+    (lambda x: np.zeros(5), ValueError, "Fitness function returned incorrect shape"),
+    (lambda x: np.zeros(3), ValueError, "Fitness function returned incorrect shape"),
+    (lambda x: [0.0] * 4, TypeError, "'list' object cannot be converted to 'PyArray<T, D>'"),
+    (lambda x: np.zeros((4, 1)), TypeError, "'ndarray' object cannot be converted to 'PyArray<T, D>'"),
+    (lambda x: np.zeros(4, np.float32), TypeError, "'ndarray' object cannot be converted to 'PyArray<T, D>'"),
+])
+@pytest.mark.parametrize("bad_call", [0, 2])
+def test_unusable_results_are_refused_at_every_evaluation(returned, kind, message, bad_call):
+    calls = []
+
+    def fitness(x):
+        calls.append(1)
+        return returned(x) if len(calls) > bad_call else row_sums(x)
+
+    with pytest.raises(kind) as caught:
+        make_de(4, [0.0], [1.0]).optimize(fitness, 5)
+    assert caught.value.args == (message,) and len(calls) == bad_call + 1
+
+
+def test_strided_results_are_read_in_index_order():
+    values = np.array([9.0, 4.0, 7.0, 3.0, 8.0, 1.0, 6.0, 2.0])
+    best, _ = make_de(4, [0.0], [1.0]).optimize(lambda x: values[::-2], 0)
+    assert best == 1.0
+
+
+@pytest.mark.parametrize("pop, dimensions, kind, message", [
+    (2 ** 62, 4, BaseException, "ndarray: Shape too large, product of non-zero axis lengths overflows isize"),
+    (2 ** 40, 2 ** 10, MemoryError, None),
+    (2 ** 50, 0, MemoryError, None),
+])
+def test_impossible_working_state_fails_cleanly(pop, dimensions, kind, message):
+    de = _ternavik._DE(pop, dimensions, {}, (np.zeros(dimensions), np.ones(dimensions)))
+    with pytest.raises(kind) as caught:
+        de.optimize(lambda x: pytest.fail("must not be called"), 1)
+    if message is not None:
+        assert is_panic(caught.value) and caught.value.args == (message,)
+    assert make_de(4, [0.0], [1.0]).optimize(lambda x: row_sums(x), 1)[0] >= 0.0
 
 
 # --- native fitness functions ------------------------------------------------
