@@ -50,11 +50,7 @@ preload="$(gcc -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so.
     export TERNAVIK_SOAK_ROUNDS=3000
     "$python" -c 'import _ternavik, sys; assert _ternavik.__file__.startswith(sys.argv[1]), _ternavik.__file__' \
         "$root/build/ci-asan"
-    # The quarantine of freed memory makes resident memory grow under ASan, so
-    # the one test that bounds it on its own cannot hold here; test_soak keeps
-    # its reference and object checks and reports its memory.
-    "$python" -m pytest -q -p no:cacheprovider -rs \
-        --deselect tests/python/test_errors.py::test_thousands_of_calls_keep_memory_and_references_flat
+    "$python" -m pytest -q -p no:cacheprovider -rs
 )
 
 section "ThreadSanitizer: pool, generators, evolution"

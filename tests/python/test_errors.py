@@ -1,4 +1,5 @@
 """How failures reach Python: exception types, the internal-failure type, no leaks."""
+import os
 import resource
 import sys
 
@@ -108,5 +109,7 @@ def test_thousands_of_calls_keep_memory_and_references_flat():
     for _ in range(3000):
         calls()
     assert counts() == refs
+    if os.environ.get("TERNAVIK_SANITIZED"):
+        return  # freed memory sits in the sanitizer's quarantine: RSS says nothing there
     # 3000 rounds of ~10 calls; a leak of even one small buffer per call would show as megabytes
     assert rss_kib() - rss < 4096
