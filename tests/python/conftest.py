@@ -6,6 +6,23 @@ import textwrap
 import pytest
 
 
+class Index:
+    """An integer only through the index protocol."""
+
+    def __init__(self, value):
+        self.value = value
+
+    def __index__(self):
+        return self.value
+
+
+class BadIndex:
+    """An index protocol that raises its own exception."""
+
+    def __index__(self):
+        raise KeyError("from __index__")
+
+
 def is_panic(exc):
     """The module's internal-failure exception: a BaseException, not an Exception."""
     return (type(exc).__name__ == "PanicException"

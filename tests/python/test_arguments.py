@@ -4,6 +4,7 @@ import pytest
 
 import _ternavik
 from _ternavik import _DE, entropy_weight, topsis
+from conftest import BadIndex, Index
 
 D = np.array([[1.0, 2.0], [3.0, 5.0], [4.0, 1.0]])
 W = np.array([0.5, 0.5])
@@ -68,19 +69,6 @@ def test_array_conversion_error_has_no_cause():
     with pytest.raises(TypeError) as info:
         topsis(None, W, K)
     assert info.value.__cause__ is None and info.value.args == (str(info.value),)
-
-
-class Index:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
-
-
-class BadIndex:
-    def __index__(self):
-        raise KeyError("from __index__")
 
 
 @pytest.mark.parametrize("pop", [4, True + 3, np.int64(4), np.uint8(4), Index(4)])

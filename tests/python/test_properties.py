@@ -14,7 +14,7 @@ from hypothesis.extra import numpy as hnp
 
 import _ternavik
 from _ternavik import _DE, entropy_weight, topsis
-from conftest import is_panic
+from conftest import BadIndex, Index, is_panic
 from reliability_report import report
 from test_optimize import address, native  # noqa: F401  (session fixture)
 
@@ -39,19 +39,6 @@ def record_examples():
 
 class Sub(np.ndarray):
     """An ndarray subclass: accepted wherever an array is."""
-
-
-class Index:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
-        return self.value
-
-
-class BadIndex:
-    def __index__(self):
-        raise KeyError("index")
 
 
 class BadFloat:
