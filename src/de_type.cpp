@@ -124,16 +124,11 @@ private:
     DeObject* self_;
 };
 
+// (best fitness as a float, best position as a new array).
 Result<PyRef> result_tuple(DeResult result) {
-    PyObject* best_fitness = PyFloat_FromDouble(result.best_fitness);
-    PyObject* best_position = nullptr;
-    try {
-        best_position = vector_to_array(std::move(result.best_position)).release();
-    } catch (...) {
-        Py_XDECREF(best_fitness);
-        throw;
-    }
-    return make_tuple({best_fitness, best_position});
+    PyRef best_fitness = checked(PyFloat_FromDouble(result.best_fitness));
+    PyRef best_position = vector_to_array(std::move(result.best_position));
+    return make_tuple({best_fitness.release(), best_position.release()});
 }
 
 Result<PyRef> run(const DeConfig& config, ClassifiedFitness& fitness, std::uint64_t iters) {

@@ -63,14 +63,11 @@ PyErr PyErr::pending(PyObject* type, std::string message, PyRef cause) {
 PyErr PyErr::fetch() {
     PyObject *type = nullptr, *value = nullptr, *traceback = nullptr;
     PyErr_Fetch(&type, &value, &traceback);
-    if (type == nullptr) {
-        Py_XDECREF(value);
-        Py_XDECREF(traceback);
-        return pending(PyExc_SystemError, "attempted to fetch exception but none was set");
-    }
-    PyErr_NormalizeException(&type, &value, &traceback);
+    if (type != nullptr) PyErr_NormalizeException(&type, &value, &traceback);
     PyRef owned_type = PyRef::steal(type), owned_value = PyRef::steal(value),
           owned_traceback = PyRef::steal(traceback);
+    if (!owned_type)
+        return pending(PyExc_SystemError, "attempted to fetch exception but none was set");
     if (owned_type.get() == panic_exception_type())
         resume_panic(std::move(owned_type), std::move(owned_value), std::move(owned_traceback));
     PyErr error;
