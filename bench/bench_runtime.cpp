@@ -12,7 +12,7 @@
 
 #include "runtime/chacha_rng.hpp"
 #include "runtime/random.hpp"
-#include "runtime/thread_pool.hpp"
+#include "runtime/parallel_for.hpp"
 
 using namespace ternavik;
 using Clock = std::chrono::steady_clock;

@@ -11,7 +11,13 @@ The native functions are available unchanged as ``ternavik.core.entropy_weight``
 ``ternavik.core.topsis`` and ``ternavik.core._DE`` (the ``_ternavik`` module).
 """
 
-import _ternavik as core
+from pkgutil import extend_path
+
+# Sanitizer and development builds put the package's extension module in a
+# build folder named ternavik/ rather than in this one; look there too.
+__path__ = extend_path(__path__, __name__)
+
+import _ternavik as core  # noqa: E402
 from _ternavik import _DE
 
 from . import functions

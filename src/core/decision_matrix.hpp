@@ -8,7 +8,7 @@
 
 #include "core/outcome.hpp"
 #include "core/strided.hpp"
-#include "runtime/thread_pool.hpp"
+#include "runtime/parallel_for.hpp"
 
 namespace ternavik {
 

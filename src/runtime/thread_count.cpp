@@ -1,6 +1,6 @@
 #include <algorithm>
 
-#include "runtime/thread_pool.hpp"
+#include "runtime/thread_count.hpp"
 
 namespace ternavik {
 

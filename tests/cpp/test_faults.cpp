@@ -10,7 +10,7 @@
 #include "core/de/evolution.hpp"
 #include "runtime/internal_failure.hpp"
 #include "runtime/os_random.hpp"
-#include "runtime/thread_pool.hpp"
+#include "runtime/parallel_for.hpp"
 
 namespace ternavik {
 namespace {

@@ -1,6 +1,6 @@
 #include "core/de/trial_generation.hpp"
 
-#include "runtime/thread_pool.hpp"
+#include "runtime/parallel_for.hpp"
 
 namespace ternavik {
 

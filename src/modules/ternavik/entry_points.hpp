@@ -1,5 +1,5 @@
 #pragma once
-#include "errors.hpp"
+#include "binding/errors.hpp"
 
 namespace ternavik {
 

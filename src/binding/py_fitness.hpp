@@ -4,7 +4,7 @@
 #include <variant>
 
 #include "core/de/fitness.hpp"
-#include "errors.hpp"
+#include "binding/errors.hpp"
 
 namespace ternavik {
 

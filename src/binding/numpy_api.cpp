@@ -1,9 +1,9 @@
-#include "numpy_api.hpp"
+#include "binding/numpy_api.hpp"
 
 #include <cstring>
 #include <string>
 
-#include "arguments.hpp"
+#include "binding/arguments.hpp"
 
 namespace ternavik {
 

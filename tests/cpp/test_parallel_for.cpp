@@ -11,7 +11,8 @@
 
 #include "runtime/internal_failure.hpp"
 #include "runtime/os_thread.hpp"
-#include "runtime/thread_pool.hpp"
+#include "runtime/parallel_for.hpp"
+#include "runtime/thread_count.hpp"
 
 namespace ternavik {
 namespace {

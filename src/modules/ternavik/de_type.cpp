@@ -2,11 +2,11 @@
 #include <atomic>
 #include <new>
 
-#include "arguments.hpp"
-#include "array_view.hpp"
+#include "binding/arguments.hpp"
+#include "binding/array_view.hpp"
 #include "core/de/evolution.hpp"
 #include "entry_points.hpp"
-#include "fitness.hpp"
+#include "binding/py_fitness.hpp"
 
 namespace ternavik {
 

@@ -1,10 +1,10 @@
-#include "array_view.hpp"
+#include "binding/array_view.hpp"
 
 #include <cstring>
 
-#include "arguments.hpp"
-#include "borrow_registry.hpp"
-#include "numpy_api.hpp"
+#include "binding/arguments.hpp"
+#include "binding/borrow_registry.hpp"
+#include "binding/numpy_api.hpp"
 
 namespace ternavik {
 

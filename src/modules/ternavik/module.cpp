@@ -7,7 +7,8 @@
 //
 // Arrays are float64 (data, weights, bounds) and int64 (indicator_type)
 // NumPy arrays, read in place; results are new float64 arrays.
-#include "arguments.hpp"
+#include "binding/arguments.hpp"
+#include "binding/module_init.hpp"
 #include "entry_points.hpp"
 
 namespace ternavik {
@@ -91,6 +92,6 @@ Result<PyRef> initialise() {
 
 }  // namespace ternavik
 
-PyMODINIT_FUNC PyInit__ternavik() {
+TERNAVIK_MODULE_INIT(_ternavik) {
     return ternavik::entry_guard([] { return ternavik::initialise(); });
 }

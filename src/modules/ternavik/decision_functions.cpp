@@ -1,7 +1,7 @@
 // entropy_weight and topsis: bind and convert in signature order, run the
 // algorithm, hand the result buffers to NumPy without a copy.
-#include "arguments.hpp"
-#include "array_view.hpp"
+#include "binding/arguments.hpp"
+#include "binding/array_view.hpp"
 #include "core/entropy_weight.hpp"
 #include "core/topsis.hpp"
 #include "entry_points.hpp"

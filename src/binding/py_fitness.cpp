@@ -1,7 +1,7 @@
-#include "fitness.hpp"
+#include "binding/py_fitness.hpp"
 
-#include "arguments.hpp"
-#include "array_view.hpp"
+#include "binding/arguments.hpp"
+#include "binding/array_view.hpp"
 
 namespace ternavik {
 

@@ -1,22 +1,10 @@
 #pragma once
 #include <cstddef>
-#include <cstdint>
-#include <optional>
-#include <string_view>
 
 namespace ternavik {
 
 // Number of worker threads of the process-wide pool; the first call starts it.
 std::size_t pool_size();
-
-// Parses a thread-count variable: optional '+', one or more decimal digits,
-// nothing else, fitting in 64 bits.
-std::optional<std::uint64_t> parse_thread_count(std::string_view text);
-
-// The pool size for the given values of RAYON_NUM_THREADS and
-// RAYON_RS_NUM_CPUS (nullptr when unset) and the processor count.
-std::size_t thread_count_from_env(const char* num_threads, const char* rs_num_cpus,
-                                  std::size_t processor_count);
 
 // Body of a loop: processes the indices [begin, end) in increasing order.
 using PieceFunction = void (*)(void* context, std::size_t begin, std::size_t end);

@@ -1,4 +1,4 @@
-#include "runtime/thread_pool.hpp"
+#include "runtime/parallel_for.hpp"
 
 #include <algorithm>
 #include <cstdlib>
@@ -7,14 +7,15 @@
 
 #include "runtime/internal_failure.hpp"
 #include "runtime/processor_count.hpp"
-#include "runtime/worker_pool.hpp"
+#include "runtime/thread_count.hpp"
+#include "runtime/worker_threads.hpp"
 
 namespace ternavik {
 namespace {
 
 // The process-wide pool, or why it could not be started.
 struct PoolStart {
-    WorkerPool* pool = nullptr;
+    WorkerThreads* pool = nullptr;
     std::string failure;
 };
 
@@ -23,13 +24,13 @@ PoolStart start_pool() {
         std::getenv("RAYON_NUM_THREADS"), std::getenv("RAYON_RS_NUM_CPUS"), processor_count());
     // Never destroyed: detached workers use it until the process ends. After
     // a failed start the workers already created idle on it forever.
-    auto* pool = new WorkerPool(size);
+    auto* pool = new WorkerThreads(size);
     if (auto error = pool->start())
         return {nullptr, "The global thread pool has not been initialized.: " + *error};
     return {pool, {}};
 }
 
-WorkerPool& global_pool() {
+WorkerThreads& global_pool() {
     static const PoolStart start = start_pool();
     if (start.pool == nullptr) throw InternalFailure(start.failure);
     return *start.pool;
@@ -38,7 +39,7 @@ WorkerPool& global_pool() {
 struct Loop {
     PieceFunction piece;
     void* context;
-    WorkerPool* pool;
+    WorkerThreads* pool;
     std::size_t pool_size;
 };
 
@@ -94,7 +95,7 @@ std::exception_ptr join(const Loop& loop, Range left, Range right, bool left_mig
             self.done.set();
         },
         loop, right);
-    WorkerPool& pool = *loop.pool;
+    WorkerThreads& pool = *loop.pool;
     pool.offer(job);
     const std::exception_ptr left_failure = run_range(loop, left, left_migrated);
     std::exception_ptr right_failure;
@@ -142,14 +143,14 @@ std::exception_ptr run_from_outside(const Loop& loop, Range whole) {
 std::size_t pool_size() { return global_pool().size(); }
 
 void run_parallel_pieces(std::size_t n, PieceFunction piece, void* context) {
-    WorkerPool& pool = global_pool();
+    WorkerThreads& pool = global_pool();
     const Loop loop{piece, context, &pool, pool.size()};
     if (n <= 1) {
         if (n == 1) piece(context, 0, 1);
         return;
     }
     const Range whole{0, n, loop.pool_size};
-    const std::exception_ptr failure = WorkerPool::current_worker() >= 0
+    const std::exception_ptr failure = WorkerThreads::current_worker() >= 0
                                            ? run_range(loop, whole, false)
                                            : run_from_outside(loop, whole);
     if (failure) std::rethrow_exception(failure);

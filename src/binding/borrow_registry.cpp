@@ -1,12 +1,12 @@
-#include "borrow_registry.hpp"
+#include "binding/borrow_registry.hpp"
 
 #include <map>
 #include <string>
 #include <unordered_map>
 #include <utility>
 
-#include "arguments.hpp"
-#include "numpy_api.hpp"
+#include "binding/arguments.hpp"
+#include "binding/numpy_api.hpp"
 
 namespace ternavik {
 

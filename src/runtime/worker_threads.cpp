@@ -1,4 +1,4 @@
-#include "runtime/worker_pool.hpp"
+#include "runtime/worker_threads.hpp"
 
 #include "runtime/os_thread.hpp"
 #include "runtime/spin_wait.hpp"
@@ -10,28 +10,28 @@ thread_local int worker_index = -1;
 
 }  // namespace
 
-Job::Job(RunFunction run_function) : run(run_function), owner(WorkerPool::current_worker()) {}
+Job::Job(RunFunction run_function) : run(run_function), owner(WorkerThreads::current_worker()) {}
 
-WorkerPool::WorkerPool(std::size_t size) {
+WorkerThreads::WorkerThreads(std::size_t size) {
     seats_.reserve(size);
     for (std::size_t i = 0; i < size; ++i) seats_.push_back({this, static_cast<int>(i)});
 }
 
-std::optional<std::string> WorkerPool::start() {
+std::optional<std::string> WorkerThreads::start() {
     for (Seat& seat : seats_)
-        if (auto error = start_detached_thread(&WorkerPool::worker_entry, &seat)) return error;
+        if (auto error = start_detached_thread(&WorkerThreads::worker_entry, &seat)) return error;
     return std::nullopt;
 }
 
-int WorkerPool::current_worker() { return worker_index; }
+int WorkerThreads::current_worker() { return worker_index; }
 
-void* WorkerPool::worker_entry(void* seat) {
+void* WorkerThreads::worker_entry(void* seat) {
     const Seat& place = *static_cast<Seat*>(seat);
     place.pool->run_worker(place.index);
 }
 
 // A worker's life: run offered jobs, poll a little when idle, then sleep.
-void WorkerPool::run_worker(int index) {
+void WorkerThreads::run_worker(int index) {
     worker_index = index;
     for (;;) {
         if (Job* job = take_oldest()) {
@@ -47,7 +47,7 @@ void WorkerPool::run_worker(int index) {
     }
 }
 
-void WorkerPool::offer(Job& job) {
+void WorkerThreads::offer(Job& job) {
     {
         std::lock_guard lock(mutex_);
         job.queued = true;
@@ -64,18 +64,18 @@ void WorkerPool::offer(Job& job) {
     wake_one_if_none_searching();
 }
 
-void WorkerPool::wake_one_if_none_searching() {
+void WorkerThreads::wake_one_if_none_searching() {
     if (searchers_.load() == 0 && sleepers_.load() > 0) futex_wake(offers_, 1);
 }
 
-bool WorkerPool::take_back(Job& job) {
+bool WorkerThreads::take_back(Job& job) {
     std::lock_guard lock(mutex_);
     if (!job.queued) return false;
     unlink(job);
     return true;
 }
 
-Job* WorkerPool::take_oldest() {
+Job* WorkerThreads::take_oldest() {
     if (!has_work()) return nullptr;
     std::lock_guard lock(mutex_);
     Job* job = head_;
@@ -87,23 +87,23 @@ Job* WorkerPool::take_oldest() {
 }
 
 // Removes a queued job from the list; the caller holds the mutex.
-void WorkerPool::unlink(Job& job) {
+void WorkerThreads::unlink(Job& job) {
     (job.previous ? job.previous->next : head_) = job.next;
     (job.next ? job.next->previous : tail_) = job.previous;
     job.queued = false;
     queued_.fetch_sub(1);
 }
 
-void WorkerPool::execute(Job& job) { job.run(job, job.owner != worker_index); }
+void WorkerThreads::execute(Job& job) { job.run(job, job.owner != worker_index); }
 
-void WorkerPool::sleep_until_work() {
+void WorkerThreads::sleep_until_work() {
     sleepers_.fetch_add(1);
     const std::uint32_t seen = offers_.load();
     if (!has_work()) futex_wait(offers_, seen);
     sleepers_.fetch_sub(1);
 }
 
-void WorkerPool::wait(Latch& latch) {
+void WorkerThreads::wait(Latch& latch) {
     if (worker_index < 0) {
         // A short poll catches quick loops; longer ones release the processor
         // to the workers, of which there are as many as processors.

@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "errors.hpp"
+#include "binding/errors.hpp"
 
 namespace ternavik {
 

@@ -29,9 +29,9 @@ struct Job {
 // A fixed set of worker threads sharing one queue of offered jobs. Idle
 // workers take the oldest job (usually the largest piece), spin briefly
 // when there is none and then sleep until a job is offered.
-class WorkerPool {
+class WorkerThreads {
 public:
-    explicit WorkerPool(std::size_t size);
+    explicit WorkerThreads(std::size_t size);
 
     std::size_t size() const { return seats_.size(); }
 
@@ -52,7 +52,7 @@ public:
 
 private:
     struct Seat {
-        WorkerPool* pool;
+        WorkerThreads* pool;
         int index;
     };
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "core/strided.hpp"
-#include "errors.hpp"
+#include "binding/errors.hpp"
 
 namespace ternavik {
 

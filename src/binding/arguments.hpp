@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "errors.hpp"
+#include "binding/errors.hpp"
 
 namespace ternavik {
 

@@ -3,7 +3,7 @@
 #include <utility>
 #include <variant>
 
-#include "py_ref.hpp"
+#include "binding/py_ref.hpp"
 #include "core/outcome.hpp"
 #include "runtime/internal_failure.hpp"
 
