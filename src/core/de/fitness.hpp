@@ -20,6 +20,14 @@ public:
     // True when the function may be evaluated without the interpreter, so
     // trial generation may use the worker pool.
     virtual bool is_native() const = 0;
+
+    // As evaluate, and also the total constraint violation of each row
+    // (0 when feasible), for engines configured with constraints.
+    virtual bool evaluate_constrained(double* matrix, std::uint64_t rows, std::uint64_t cols,
+                                      double* fitness, double* violations) {
+        for (std::uint64_t i = 0; i < rows; ++i) violations[i] = 0.0;
+        return evaluate(matrix, rows, cols, fitness);
+    }
 };
 
 }  // namespace ternavik

@@ -4,25 +4,71 @@
 
 namespace ternavik {
 
-void generate_trials_serial(const TrialInputs& in, Xoshiro256pp& rng, double* trial) {
-    // A local copy whose address never escapes lets the generator state
-    // live in registers across the whole generation.
-    Xoshiro256pp local = rng;
+namespace {
+
+template <class M, unsigned Donors, class C, class R>
+void make_trials(const TrialInputs& in, const TrialDraws& draws, std::uint64_t begin,
+                 std::uint64_t end, double* trial) {
     const std::uint64_t dims = in.dimensions;
-    for (std::uint64_t i = 0; i < in.pop; ++i) make_trial(local, in, i, trial + i * dims);
-    rng = local;
+    if (draws.seeding == Seeding::run_generator) {
+        // A local copy whose address never escapes lets the generator state
+        // live in registers across the whole generation.
+        Xoshiro256pp local = *draws.run_generator;
+        for (std::uint64_t i = begin; i < end; ++i)
+            make_trial<M, Donors, C, R>(local, in, i, trial + i * dims);
+        *draws.run_generator = local;
+        return;
+    }
+    for (std::uint64_t i = begin; i < end; ++i) {
+        Xoshiro256pp own = trial_generator(draws, i);
+        make_trial<M, Donors, C, R>(own, in, i, trial + i * dims);
+    }
 }
 
-void generate_trials_parallel(const TrialInputs& in, double* trial) {
-    run_parallel(in.pop, [&in, trial](std::size_t begin, std::size_t end) {
-        // A piece runs on one thread, so one look-up of its stream serves
-        // every individual of the piece.
-        ChaChaRng& stream = thread_rng();
-        const std::uint64_t dims = in.dimensions;
-        for (std::uint64_t i = begin; i < end; ++i) {
-            Xoshiro256pp own = seed_from_value(next_word(stream));
-            make_trial(own, in, i, trial + i * dims);
-        }
+template <class M, unsigned Donors, class C>
+TrialMaker with_repair(BoundHandling bounds) {
+    return bounds == BoundHandling::clip ? &make_trials<M, Donors, C, ClipRepair>
+                                         : &make_trials<M, Donors, C, ReinitializeRepair>;
+}
+
+template <class M, unsigned Donors>
+TrialMaker with_crossover(Crossover crossover, BoundHandling bounds) {
+    return crossover == Crossover::binomial ? with_repair<M, Donors, BinomialCrossover>(bounds)
+                                            : with_repair<M, Donors, ExponentialCrossover>(bounds);
+}
+
+}  // namespace
+
+Xoshiro256pp trial_generator(const TrialDraws& draws, std::uint64_t i) {
+    if (draws.seeding == Seeding::counter)
+        return counter_generator(draws.key, Stream::trial, draws.generation, i);
+    // A piece runs on one thread, but thread_rng() is a thread-local look-up
+    // that costs little beside the trial itself.
+    return seed_from_value(next_word(thread_rng()));
+}
+
+TrialMaker choose_trial_maker(Mutation mutation, Crossover crossover, BoundHandling bounds) {
+    switch (mutation) {
+        case Mutation::best1: return with_crossover<Best1Mutation, 2>(crossover, bounds);
+        case Mutation::rand1: return with_crossover<Rand1Mutation, 3>(crossover, bounds);
+        case Mutation::rand2: return with_crossover<Rand2Mutation, 5>(crossover, bounds);
+        case Mutation::best2: return with_crossover<Best2Mutation, 4>(crossover, bounds);
+        case Mutation::rand_to_best1:
+            return with_crossover<RandToBest1Mutation, 3>(crossover, bounds);
+        case Mutation::current_to_best1:
+            return with_crossover<CurrentToBest1Mutation, 2>(crossover, bounds);
+    }
+    return nullptr;
+}
+
+void generate_trials(TrialMaker maker, const TrialInputs& in, const TrialDraws& draws,
+                     double* trial, bool parallel) {
+    if (!parallel || draws.seeding == Seeding::run_generator) {
+        maker(in, draws, 0, in.pop, trial);
+        return;
+    }
+    run_parallel(in.pop, [maker, &in, &draws, trial](std::size_t begin, std::size_t end) {
+        maker(in, draws, begin, end, trial);
     });
 }
 

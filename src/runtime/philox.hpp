@@ -1,0 +1,49 @@
+#pragma once
+#include <array>
+#include <cstdint>
+
+#include "runtime/random.hpp"
+
+namespace ternavik {
+
+// Philox4x64-10 (Salmon, Moraes, Dror and Shaw): a counter-based generator.
+// Its output for one counter depends on nothing but the key and that
+// counter, so a draw can be made on any thread, in any order, and still be
+// the same draw.
+struct PhiloxKey {
+    std::uint64_t k0 = 0, k1 = 0;
+};
+
+using PhiloxBlock = std::array<std::uint64_t, 4>;
+
+inline PhiloxBlock philox4x64(PhiloxBlock counter, PhiloxKey key) {
+    constexpr std::uint64_t multiplier0 = 0xD2E7470EE14C6C93ull;
+    constexpr std::uint64_t multiplier1 = 0xCA5A826395121157ull;
+    constexpr std::uint64_t weyl0 = 0x9E3779B97F4A7C15ull;
+    constexpr std::uint64_t weyl1 = 0xBB67AE8584CAA73Bull;
+    for (int round = 0; round < 10; ++round) {
+        if (round != 0) key.k0 += weyl0, key.k1 += weyl1;
+        const unsigned __int128 p0 = static_cast<unsigned __int128>(multiplier0) * counter[0];
+        const unsigned __int128 p1 = static_cast<unsigned __int128>(multiplier1) * counter[2];
+        const std::uint64_t hi0 = static_cast<std::uint64_t>(p0 >> 64);
+        const std::uint64_t hi1 = static_cast<std::uint64_t>(p1 >> 64);
+        counter = {hi1 ^ counter[1] ^ key.k0, static_cast<std::uint64_t>(p1),
+                   hi0 ^ counter[3] ^ key.k1, static_cast<std::uint64_t>(p0)};
+    }
+    return counter;
+}
+
+// What a counter-derived stream is for; keeps the streams of one run apart.
+enum class Stream : std::uint64_t { trial = 0, initial_population = 1, scale_factor = 2 };
+
+// The generator of one (stream, generation, index) of the run keyed by
+// `key`: one Philox block becomes the state of a xoshiro256++, which then
+// makes the draws at full speed. The result does not depend on which thread
+// asks or on what was drawn before.
+inline Xoshiro256pp counter_generator(PhiloxKey key, Stream stream, std::uint64_t generation,
+                                      std::uint64_t index) {
+    return Xoshiro256pp::from_state(
+        philox4x64({index, generation, static_cast<std::uint64_t>(stream), 0}, key));
+}
+
+}  // namespace ternavik
