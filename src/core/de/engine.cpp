@@ -24,13 +24,13 @@ double steady_seconds() {
 }
 
 // The rows as the fitness sees them: coordinates marked in `integrality`
-// rounded half away from zero.
+// rounded half to even, as NumPy rounds.
 void round_marked(const double* rows, std::uint64_t count, std::uint64_t dims,
                   const std::uint8_t* integrality, double* out) {
     for (std::uint64_t i = 0; i < count; ++i)
         for (std::uint64_t j = 0; j < dims; ++j) {
             const double v = rows[i * dims + j];
-            out[i * dims + j] = integrality[j] ? std::round(v) : v;
+            out[i * dims + j] = integrality[j] ? std::nearbyint(v) : v;
         }
 }
 

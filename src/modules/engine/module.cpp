@@ -17,6 +17,22 @@ constexpr PyCFunction as_method() {
 }
 
 PyMethodDef methods[] = {
+    {"de_engine_create", as_method<de_engine_create>(), METH_VARARGS | METH_KEYWORDS,
+     "de_engine_create(low, high, pop, mutation, crossover, bounds_handling, F, F_high, CR, "
+     "selection, immediate, key0, key1, integrality, constrained, parallel_threshold)\n--\n\n"
+     "A new differential-evolution engine handle."},
+    {"de_engine_init", as_method<de_engine_init>(), METH_VARARGS | METH_KEYWORDS,
+     "de_engine_init(engine, kind, rows)\n--\n\nSets the initial population."},
+    {"de_engine_evaluate", as_method<de_engine_evaluate>(), METH_VARARGS | METH_KEYWORDS,
+     "de_engine_evaluate(engine, fitness)\n--\n\nEvaluates the whole population."},
+    {"de_engine_run", as_method<de_engine_run>(), METH_VARARGS | METH_KEYWORDS,
+     "de_engine_run(engine, fitness, generations, tol, atol, max_evaluations, max_seconds)"
+     "\n--\n\nRuns generations until a limit; returns the stop reason."},
+    {"de_engine_state", as_method<de_engine_state>(), METH_VARARGS | METH_KEYWORDS,
+     "de_engine_state(engine)\n--\n\nPopulation, energies, violations, best index, "
+     "evaluations, generations, relative spread."},
+    {"evaluate_native", as_method<evaluate_native>(), METH_VARARGS | METH_KEYWORDS,
+     "evaluate_native(address, rows)\n--\n\nCalls a native fitness function once."},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -1,0 +1,286 @@
+"""SciPy-style arguments of `differential_evolution` turned into engine settings."""
+
+import math
+import numbers
+from dataclasses import dataclass, field
+from typing import Any, List, Optional, Tuple
+
+import numpy as np
+
+from . import _engine
+from ._de_constraints import WrappedConstraint, wrap_constraints
+from ._errors import InputError
+
+# Engine codes of the mutations and crossovers (src/core/de/strategy.hpp).
+_MUTATIONS = {"best1": 0, "rand1": 1, "rand2": 2, "best2": 3, "randtobest1": 4,
+              "currenttobest1": 5}
+_CROSSOVERS = {"bin": 0, "exp": 1}
+_BOUND_HANDLING = {"clip": 0, "reinitialize": 1}
+_FEASIBILITY_SELECTION = 1
+ALL_STRATEGIES = tuple(m + c for m in _MUTATIONS for c in _CROSSOVERS)
+
+# Above this many population elements trials (and native evaluations) are
+# spread over the worker pool. Results do not depend on it.
+PARALLEL_THRESHOLD = 200000
+
+_INIT_GIVEN, _INIT_LATIN_HYPERCUBE, _INIT_UNIFORM = 0, 1, 2
+
+
+@dataclass
+class Settings:
+    """Everything one run needs, checked."""
+
+    func: Any
+    native: Optional[int]            # address of a native function
+    args: Tuple[Any, ...]
+    low: np.ndarray                  # the caller's bounds
+    high: np.ndarray
+    engine_low: np.ndarray           # widened by half a unit on integer coordinates
+    engine_high: np.ndarray
+    integrality: np.ndarray          # bool, one per coordinate
+    pop: int
+    mutation: int
+    crossover: int
+    bounds_handling: int
+    F: float
+    F_high: float
+    CR: float
+    key: Tuple[int, int]
+    init_kind: int
+    init_rows: Optional[np.ndarray]
+    immediate: bool
+    vectorized: bool
+    workers: Any
+    maxiter: int
+    tol: float
+    atol: float
+    maxfev: Optional[int]
+    maxtime: Optional[float]
+    constraints: List[WrappedConstraint] = field(default_factory=list)
+
+    def as_seen(self, population: np.ndarray) -> np.ndarray:
+        """Rows as the objective sees them: integer coordinates rounded."""
+        if self.integrality.any():
+            population = population.copy()
+            population[:, self.integrality] = np.rint(population[:, self.integrality])
+        return population
+
+
+def _native_address(func: Any) -> Optional[int]:
+    from .optimize import native_address
+    return native_address(func)
+
+
+def _bounds(bounds: Any) -> Tuple[np.ndarray, np.ndarray]:
+    if hasattr(bounds, "lb") and hasattr(bounds, "ub"):  # scipy.optimize.Bounds
+        low, high = np.atleast_1d(bounds.lb), np.atleast_1d(bounds.ub)
+        low, high = np.broadcast_arrays(np.asarray(low, float), np.asarray(high, float))
+        pairs = np.column_stack([low, high])
+    else:
+        try:
+            pairs = np.asarray(bounds, dtype=np.float64)
+        except (TypeError, ValueError):
+            raise InputError("bounds must be (min, max) pairs, one per variable, "
+                             "or a scipy.optimize.Bounds") from None
+    if pairs.ndim != 2 or pairs.shape[1] != 2 or pairs.shape[0] == 0:
+        raise InputError("bounds should be a sequence containing finite real valued "
+                         f"(min, max) pairs for each value in x; got shape {pairs.shape}")
+    if not np.all(np.isfinite(pairs)) or np.any(pairs[:, 0] > pairs[:, 1]):
+        raise InputError("bounds should be a sequence containing finite real valued "
+                         "(min, max) pairs for each value in x, with min <= max")
+    return pairs[:, 0].copy(), pairs[:, 1].copy()
+
+
+def _strategy(strategy: Any) -> Tuple[int, int]:
+    if callable(strategy):
+        raise NotImplementedError(
+            "a callable strategy is not supported by ternavik's native engine; "
+            f"use one of {', '.join(ALL_STRATEGIES)}")
+    if strategy not in ALL_STRATEGIES:
+        raise InputError(f"Please select a valid mutation strategy: one of "
+                         f"{', '.join(ALL_STRATEGIES)}; got {strategy!r}")
+    return _MUTATIONS[strategy[:-3]], _CROSSOVERS[strategy[-3:]]
+
+
+def _mutation(mutation: Any) -> Tuple[float, float]:
+    message = ("The mutation constant must be a float in U[0, 2), or specified as a "
+               "tuple(min, max) where min < max and min, max are in U[0, 2).")
+    if isinstance(mutation, numbers.Real):
+        if not 0 <= mutation < 2:
+            raise InputError(message)
+        return float(mutation), float(mutation)
+    try:
+        low, high = (float(m) for m in mutation)
+    except (TypeError, ValueError):
+        raise InputError(message) from None
+    if not (0 <= low < 2 and 0 <= high < 2 and low < high):
+        raise InputError(message)
+    return low, high
+
+
+def _seed_key(rng: Any, seed: Any) -> Tuple[int, int]:
+    """Two 64-bit words of Philox key from an int, a SeedSequence, a Generator,
+    a RandomState (legacy seed=) or fresh entropy."""
+    if rng is not None and seed is not None:
+        raise TypeError("give rng or seed, not both")
+    source = rng if rng is not None else seed
+    if isinstance(source, np.random.Generator):
+        words = source.integers(0, 2 ** 64, size=2, dtype=np.uint64, endpoint=False)
+    elif isinstance(source, np.random.RandomState):
+        words = source.randint(0, 2 ** 64, size=2, dtype=np.uint64)
+    else:
+        if isinstance(source, (bool, np.bool_)) or not (
+                source is None or isinstance(source, (numbers.Integral, np.random.SeedSequence))):
+            raise InputError(f"rng must be None, an int, a SeedSequence or a Generator; "
+                             f"got {type(source).__name__}")
+        sequence = (source if isinstance(source, np.random.SeedSequence)
+                    else np.random.SeedSequence(None if source is None else int(source)))
+        words = sequence.generate_state(2, np.uint64)
+    return int(words[0]), int(words[1])
+
+
+def _integrality(integrality: Any, low: np.ndarray, high: np.ndarray
+                 ) -> Tuple[np.ndarray, np.ndarray, np.ndarray]:
+    """The integer mask and the engine's box: integer coordinates span
+    (ceil(low) - 0.5, floor(high) + 0.5), so rounding lands on every integer
+    in the bounds with equal chance and never outside them."""
+    n = low.size
+    if integrality is None:
+        return np.zeros(n, dtype=bool), low, high
+    mask = np.broadcast_to(np.asarray(integrality, dtype=bool), (n,)).copy()
+    engine_low, engine_high = low.copy(), high.copy()
+    lo, hi = np.ceil(low[mask]), np.floor(high[mask])
+    if np.any(lo > hi):
+        raise InputError("One of the integrality constraints does not have any possible "
+                         "integer values between the lower/upper bounds.")
+    engine_low[mask] = np.nextafter(lo - 0.5, np.inf)
+    engine_high[mask] = np.nextafter(hi + 0.5, -np.inf)
+    return mask, engine_low, engine_high
+
+
+def _population(init: Any, popsize: int, low: np.ndarray, high: np.ndarray,
+                key: Tuple[int, int]) -> Tuple[int, int, Optional[np.ndarray]]:
+    n = low.size
+    if isinstance(init, str):
+        pop = max(5, int(popsize) * n)
+        if init == "latinhypercube":
+            return pop, _INIT_LATIN_HYPERCUBE, None
+        if init == "random":
+            return pop, _INIT_UNIFORM, None
+        if init in ("sobol", "halton"):
+            return _quasi_random(init, pop, low, high, key)
+        raise InputError("The population initialization method must be one of "
+                         "'latinhypercube', 'random', 'sobol' or 'halton', or an array")
+    rows = np.array(init, dtype=np.float64)
+    if rows.ndim != 2 or rows.shape[1] != n or rows.shape[0] < 5:
+        raise InputError("The population supplied needs to have shape (S, len(x)), "
+                         "where S > 4.")
+    return rows.shape[0], _INIT_GIVEN, np.clip(rows, low, high)
+
+
+def _quasi_random(kind: str, pop: int, low: np.ndarray, high: np.ndarray,
+                  key: Tuple[int, int]) -> Tuple[int, int, np.ndarray]:
+    try:
+        from scipy.stats import qmc
+    except ImportError:
+        raise ImportError(f'init={kind!r} needs SciPy: pip install "ternavik[scipy]"') from None
+    rng = np.random.default_rng(list(key))
+    if kind == "sobol":
+        pop = 2 ** int(math.ceil(math.log2(pop)))  # Sobol' points balance at powers of two
+        sampler: Any = qmc.Sobol(d=low.size, seed=rng)
+    else:
+        sampler = qmc.Halton(d=low.size, seed=rng)
+    unit = sampler.random(pop)
+    return pop, _INIT_GIVEN, low + unit * (high - low)
+
+
+def read_settings(func: Any, bounds: Any, args: Any, strategy: Any, maxiter: int, popsize: int,
+                  tol: float, mutation: Any, recombination: float, rng: Any, seed: Any,
+                  init: Any, atol: float, updating: str, workers: Any, constraints: Any,
+                  x0: Any, integrality: Any, vectorized: bool, bounds_handling: str,
+                  maxfev: Optional[int], maxtime: Optional[float]) -> Settings:
+    native = _native_address(func)
+    if native is None and not callable(func):
+        raise TypeError("func must be callable or a native function")
+    if not isinstance(args, tuple):
+        args = (args,)
+    if native is not None and args:
+        raise InputError("args cannot reach a native function, whose signature has no "
+                         "place for them")
+    mutation_code, crossover_code = _strategy(strategy)
+    low, high = _bounds(bounds)
+    F, F_high = _mutation(mutation)
+    if bounds_handling not in _BOUND_HANDLING:
+        raise InputError("bounds_handling must be 'reinitialize' or 'clip'")
+    if updating not in ("immediate", "deferred"):
+        raise InputError("updating must be 'immediate' or 'deferred'")
+    for name, value in (("maxfev", maxfev), ("maxtime", maxtime)):
+        if value is not None and not value >= 0:
+            raise InputError(f"{name} must be None or at least 0")
+    key = _seed_key(rng, seed)
+    mask, engine_low, engine_high = _integrality(integrality, low, high)
+    pop, init_kind, init_rows = _population(init, popsize, engine_low, engine_high, key)
+    if x0 is not None:
+        init_rows = _with_x0(x0, pop, init_kind, init_rows, low, high, engine_low, engine_high,
+                             key)
+        init_kind = _INIT_GIVEN
+    immediate = updating == "immediate" and workers == 1 and not vectorized
+    return Settings(
+        func=func, native=native, args=args, low=low, high=high, engine_low=engine_low,
+        engine_high=engine_high, integrality=mask, pop=pop, mutation=mutation_code,
+        crossover=crossover_code, bounds_handling=_BOUND_HANDLING[bounds_handling], F=F,
+        F_high=F_high, CR=float(recombination), key=key, init_kind=init_kind,
+        init_rows=init_rows, immediate=immediate, vectorized=bool(vectorized),
+        workers=workers, maxiter=int(maxiter), tol=float(tol), atol=float(atol),
+        maxfev=maxfev, maxtime=maxtime,
+        constraints=wrap_constraints(constraints, low.size, bool(vectorized)))
+
+
+def _with_x0(x0: Any, pop: int, init_kind: int, init_rows: Optional[np.ndarray],
+             low: np.ndarray, high: np.ndarray, engine_low: np.ndarray,
+             engine_high: np.ndarray, key: Tuple[int, int]) -> np.ndarray:
+    """The initial rows with x0 in place of row 0 (drawn first when not given)."""
+    point = np.asarray(x0, dtype=np.float64).ravel()
+    if point.shape != low.shape:
+        raise InputError(f"x0 must have shape ({low.size},); got {np.shape(x0)}")
+    if np.any(point < low) or np.any(point > high):
+        raise InputError("Some entries in x0 lay outside the specified bounds")
+    if init_rows is None:
+        probe = _engine.de_engine_create(engine_low, engine_high, pop, 1, 0, 0, 0.5, 0.5, 0.7,
+                                         1, False, key[0], key[1], np.zeros(0), False,
+                                         PARALLEL_THRESHOLD)
+        _engine.de_engine_init(probe, init_kind, None)
+        init_rows = _engine.de_engine_state(probe)[0]
+    rows = np.array(init_rows, dtype=np.float64)
+    rows[0] = point
+    return rows
+
+
+class EngineHandle:
+    """One native engine configured from `Settings`."""
+
+    def __init__(self, s: Settings) -> None:
+        self._handle = _engine.de_engine_create(
+            s.engine_low, s.engine_high, s.pop, s.mutation, s.crossover, s.bounds_handling,
+            s.F, s.F_high, s.CR, _FEASIBILITY_SELECTION, s.immediate, s.key[0], s.key[1],
+            s.integrality.astype(np.float64) if s.integrality.any() else np.zeros(0),
+            bool(s.constraints), PARALLEL_THRESHOLD)
+        _engine.de_engine_init(self._handle, s.init_kind, s.init_rows)
+
+    def evaluate(self, fitness: Any) -> None:
+        _engine.de_engine_evaluate(self._handle, fitness)
+
+    def run(self, fitness: Any, generations: int, tol: float, atol: float, budget: int,
+            seconds: float) -> int:
+        return int(_engine.de_engine_run(self._handle, fitness, generations, tol, atol,
+                                         budget, seconds))
+
+    def state(self) -> Tuple[Any, ...]:
+        return tuple(_engine.de_engine_state(self._handle))
+
+    def generation(self) -> int:
+        return int(self.state()[5])
+
+    def best_energy(self) -> float:
+        _, energies, _, best, _, _, _ = self.state()
+        return float(energies[max(best, 0)])

@@ -1,0 +1,294 @@
+"""`differential_evolution`: SciPy's interface on ternavik's native engine.
+
+The generations run in C++ (`ternavik._engine`); this module turns SciPy's
+arguments into engine settings, wraps Python objectives so the engine can
+call them on whole populations, and drives the stopping rules, callbacks,
+progress reports and polishing that need the interpreter.
+
+Results are reproducible: every trial draws from a generator derived from
+the seed, the generation and the individual's index, so the same seed gives
+the same result for any number of worker threads and for a native or a
+Python objective. They are not the numbers SciPy gives for the same seed.
+"""
+
+import inspect
+import math
+import os
+import time
+import warnings
+from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple
+
+import numpy as np
+
+from . import _engine
+from ._de_evaluation import make_evaluator, scalar_objective
+from ._de_settings import (ALL_STRATEGIES, EngineHandle, Settings, read_settings)
+
+__all__ = ["differential_evolution", "OptimizeResult", "ALL_STRATEGIES"]
+
+_MACHEPS = float(np.finfo(np.float64).eps)
+_UNLIMITED = 2 ** 64 - 1
+
+# Why a run of generations ended (the engine's StopReason).
+_GENERATIONS, _CONVERGED, _EVALUATIONS, _TIME, _REQUESTED, _FAILED = range(6)
+
+_MESSAGES = {
+    "converged": "Optimization terminated successfully.",
+    "maxiter": "Maximum number of iterations has been exceeded.",
+    "maxfev": "Maximum number of function evaluations has been reached.",
+    "maxtime": "Maximum time has been reached.",
+    "callback": "callback function requested stop early",
+}
+
+
+class OptimizeResult(dict):
+    """The outcome of a run: a dict whose keys are also attributes, as SciPy's.
+
+    Fields: ``x``, ``fun``, ``nfev``, ``nit``, ``success``, ``message``,
+    ``population``, ``population_energies``; ``jac`` after polishing; and
+    ``constr``, ``constr_violation``, ``maxcv`` when there are constraints.
+    """
+
+    def __getattr__(self, name: str) -> Any:
+        try:
+            return self[name]
+        except KeyError as e:
+            raise AttributeError(name) from e
+
+    __setattr__ = dict.__setitem__  # type: ignore[assignment]
+    __delattr__ = dict.__delitem__  # type: ignore[assignment]
+
+    def __repr__(self) -> str:
+        if not self:
+            return self.__class__.__name__ + "()"
+        width = max(map(len, self.keys())) + 1
+        return "\n".join(f"{k.rjust(width)}: {v!r}" for k, v in self.items())
+
+    def __dir__(self) -> List[str]:
+        return list(self.keys())
+
+
+def differential_evolution(func: Any, bounds: Any, args: Tuple[Any, ...] = (),
+                           strategy: Any = "best1bin", maxiter: int = 1000, popsize: int = 15,
+                           tol: float = 0.01, mutation: Any = (0.5, 1),
+                           recombination: float = 0.7, rng: Any = None,
+                           callback: Optional[Callable[..., Any]] = None, disp: bool = False,
+                           polish: Any = True, init: Any = "latinhypercube", atol: float = 0,
+                           updating: str = "immediate", workers: Any = 1,
+                           constraints: Any = (), x0: Any = None, *, integrality: Any = None,
+                           vectorized: bool = False, seed: Any = None,
+                           bounds_handling: str = "reinitialize", maxfev: Optional[int] = None,
+                           maxtime: Optional[float] = None,
+                           progress: bool = False) -> OptimizeResult:
+    """Find the global minimum of a function of several variables.
+
+    The arguments and the result are SciPy's ``differential_evolution``
+    (see its documentation), so replacing the import is the whole migration.
+    Beyond SciPy:
+
+    - ``func`` may be a native function ``void f(uint64_t rows, uint64_t
+      cols, double *x, double *out)`` (an int address, numba ``cfunc``,
+      ctypes or cffi function pointer, ``scipy.LowLevelCallable``). It is
+      called on whole populations without the interpreter lock; ``args``
+      and ``workers`` do not apply to it.
+    - ``bounds_handling``: ``"reinitialize"`` (redraw a mutant component that
+      left the box, SciPy's rule) or ``"clip"`` (move it to the nearest bound).
+    - ``maxfev`` stops before a generation that would exceed this many
+      evaluations; ``maxtime`` stops after the generation that passes this
+      many seconds. ``message`` says which rule ended the run.
+    - ``progress=True`` shows a tqdm bar with the best value so far.
+    - ``workers`` also takes a ``concurrent.futures.Executor`` or a
+      ``dask.distributed.Client``, which evaluates each generation in chunks
+      on the cluster.
+    - The same ``rng``/``seed`` gives a bit-identical result for any number
+      of threads (``RAYON_NUM_THREADS``) and for a native or a Python
+      function. The numbers differ from SciPy's for the same seed.
+    - NaN values count as +inf. A run that never sees a finite value reports
+      ``success=False``.
+    """
+    settings = read_settings(func, bounds, args, strategy, maxiter, popsize, tol, mutation,
+                             recombination, rng, seed, init, atol, updating, workers,
+                             constraints, x0, integrality, vectorized, bounds_handling,
+                             maxfev, maxtime)
+    evaluator = make_evaluator(settings)
+    try:
+        return _solve(settings, evaluator, callback, disp, polish, progress)
+    finally:
+        evaluator.close()
+
+
+def _solve(settings: Settings, evaluator: Any, callback: Any, disp: bool, polish: Any,
+           progress: bool) -> OptimizeResult:
+    start = time.monotonic()
+    engine = EngineHandle(settings)
+    engine.evaluate(evaluator.fitness)
+    status, nit = _generations(settings, engine, evaluator.fitness, callback, disp, progress,
+                               start)
+    result = _result(settings, engine, evaluator, nit, status)
+    if polish and not np.all(settings.integrality):
+        _polish(settings, evaluator, engine, result, polish, disp)
+    return result
+
+
+def _remaining(settings: Settings, start: float) -> float:
+    if settings.maxtime is None:
+        return math.inf
+    return max(0.0, settings.maxtime - (time.monotonic() - start))
+
+
+def _generations(settings: Settings, engine: "EngineHandle", fitness: Any, callback: Any,
+                 disp: bool, progress: bool, start: float) -> Tuple[str, int]:
+    """Runs the generations; returns the rule that ended them and their count."""
+    tol = float(settings.tol)
+    budget = _UNLIMITED if settings.maxfev is None else int(settings.maxfev)
+    first = engine.generation()
+    if callback is None and not disp and not progress:
+        # Nothing to report between generations: they all run in C++.
+        reason = engine.run(fitness, settings.maxiter, tol, settings.atol, budget,
+                            _remaining(settings, start))
+        return _status(reason), engine.generation() - first
+    notify = _wrap_callback(callback)
+    bar = _progress_bar(settings.maxiter) if progress else None
+    try:
+        for nit in range(1, settings.maxiter + 1):
+            reason = engine.run(fitness, 1, tol, settings.atol, budget,
+                                _remaining(settings, start))
+            if reason not in (_GENERATIONS, _CONVERGED):
+                return _status(reason), engine.generation() - first
+            best = engine.best_energy()
+            if disp:
+                print(f"differential_evolution step {nit}: f(x)= {best}")
+            if bar is not None:
+                bar.update(1)
+                bar.set_postfix(best=best, refresh=False)
+            if notify is not None and notify(_intermediate(settings, engine, nit)):
+                return "callback", nit
+            if reason == _CONVERGED:
+                return "converged", nit
+        return "maxiter", settings.maxiter
+    finally:
+        if bar is not None:
+            bar.close()
+
+
+def _status(reason: int) -> str:
+    return {_GENERATIONS: "maxiter", _CONVERGED: "converged", _EVALUATIONS: "maxfev",
+            _TIME: "maxtime"}[reason]
+
+
+def _progress_bar(total: int) -> Any:
+    try:
+        from tqdm.auto import tqdm
+    except ImportError:
+        raise ImportError('progress=True needs tqdm: pip install "ternavik[progress]" '
+                          '(or pip install tqdm)') from None
+    return tqdm(total=total, desc="differential_evolution", unit="gen")
+
+
+def _wrap_callback(callback: Any) -> Optional[Callable[[OptimizeResult], bool]]:
+    """callback(intermediate_result=...) or the older callback(xk, convergence=...);
+    True (or StopIteration) asks to stop."""
+    if callback is None:
+        return None
+    try:
+        names = set(inspect.signature(callback).parameters)
+    except (TypeError, ValueError):
+        names = set()
+
+    def notify(res: OptimizeResult) -> bool:
+        try:
+            if names == {"intermediate_result"}:
+                return bool(callback(intermediate_result=res))
+            return bool(callback(np.copy(res.x), convergence=res.convergence))
+        except StopIteration:
+            return True
+    return notify
+
+
+def _intermediate(settings: Settings, engine: "EngineHandle", nit: int) -> OptimizeResult:
+    population, energies, _, best, nfev, _, spread = engine.state()
+    res = _basic_result(settings, population, energies, best, nfev, nit)
+    res.message = "in progress"
+    res.convergence = settings.tol / (spread + _MACHEPS)
+    return res
+
+
+def _basic_result(settings: Settings, population: np.ndarray, energies: np.ndarray, best: int,
+                  nfev: int, nit: int) -> OptimizeResult:
+    population = settings.as_seen(population)
+    best = max(best, 0)
+    return OptimizeResult(x=population[best].copy(), fun=float(energies[best]), nfev=nfev,
+                          nit=nit, population=population, population_energies=energies)
+
+
+def _result(settings: Settings, engine: "EngineHandle", evaluator: Any, nit: int,
+            status: str) -> OptimizeResult:
+    population, energies, violations, best, _, _, _ = engine.state()
+    res = _basic_result(settings, population, energies, best, evaluator.nfev(engine), nit)
+    res.success = status == "converged"
+    res.message = _MESSAGES[status]
+    if not np.isfinite(res.fun):
+        res.success = False
+        res.message += " No finite function value was found."
+    if settings.constraints:
+        _add_constraint_fields(settings, res)
+    return res
+
+
+def _add_constraint_fields(settings: Settings, res: OptimizeResult) -> None:
+    res.constr = [c.violation_of(res.x) for c in settings.constraints]
+    res.constr_violation = float(max((np.max(v) for v in res.constr if v.size), default=0.0))
+    res.maxcv = res.constr_violation
+    if res.maxcv > 0:
+        res.success = False
+        res.message = (f"The solution does not satisfy the constraints, "
+                       f"MAXCV = {res.maxcv}")
+
+
+_polish_warned = False
+
+
+def _polish(settings: Settings, evaluator: Any, engine: "EngineHandle", res: OptimizeResult,
+            polish: Any, disp: bool) -> None:
+    """Refines the best point with a local method; keeps it when it is better."""
+    global _polish_warned
+    if callable(polish):
+        minimize = polish
+    else:
+        try:
+            from scipy.optimize import minimize
+        except ImportError:
+            if not _polish_warned:
+                _polish_warned = True
+                warnings.warn('polish=True needs SciPy (pip install "ternavik[scipy]"); '
+                              'the result is not polished', RuntimeWarning, stacklevel=4)
+            return
+    from scipy.optimize import Bounds  # minimize is SciPy's or the caller's
+
+    low, high = settings.low.copy(), settings.high.copy()
+    fixed = np.asarray(settings.integrality, dtype=bool)
+    low[fixed] = high[fixed] = res.x[fixed]
+    kwargs: Dict[str, Any] = {"bounds": Bounds(low, high)}
+    method = "L-BFGS-B"
+    if settings.constraints:
+        method = "trust-constr"
+        kwargs["constraints"] = [c.original for c in settings.constraints]
+    if disp:
+        print(f"Polishing solution with '{method}'")
+    objective = scalar_objective(settings)
+    if callable(polish):
+        polished = minimize(objective, np.copy(res.x), **kwargs)
+    else:
+        polished = minimize(objective, np.copy(res.x), method=method, **kwargs)
+    res.nfev += int(getattr(polished, "nfev", 0))
+    better = (polished.fun < res.fun and getattr(polished, "success", True)
+              and np.all(polished.x <= settings.high) and np.all(settings.low <= polished.x))
+    if better:
+        res.fun = float(polished.fun)
+        res.x = np.asarray(polished.x, dtype=np.float64)
+        res.jac = getattr(polished, "jac", None)
+        best = int(np.argmin(res.population_energies))
+        res.population[best] = res.x
+        res.population_energies[best] = res.fun
+        if settings.constraints:
+            _add_constraint_fields(settings, res)
