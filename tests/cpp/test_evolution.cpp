@@ -1,13 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <functional>
 #include <limits>
 #include <new>
+#include <optional>
 #include <vector>
 
+#include "core/de/engine.hpp"
 #include "core/de/evolution.hpp"
+#include "core/de/selection.hpp"
 #include "runtime/internal_failure.hpp"
 #include "runtime/random.hpp"
 #if __has_include("runtime/os_random.hpp")
@@ -336,6 +340,230 @@ TEST(Evolution, ParallelTrialsObeyTheTrialRowRule) {
                 std::copy(t.begin() + i * d, t.begin() + (i + 1) * d, x.begin() + i * d);
             }
     }
+}
+
+struct StrategyCase {
+    const char* name;
+    Mutation mutation;
+    Crossover crossover;
+};
+
+void PrintTo(const StrategyCase& c, std::ostream* os) { *os << c.name; }
+
+// The mutant of each strategy as written in its textbook definition.
+double reference_mutant(Mutation m, const std::vector<const double*>& d, const double* best,
+                        const double* target, std::uint64_t j, double F) {
+    switch (m) {
+        case Mutation::best1: return best[j] + F * (d[0][j] - d[1][j]);
+        case Mutation::rand1: return d[0][j] + F * (d[1][j] - d[2][j]);
+        case Mutation::rand2: return d[0][j] + F * (d[1][j] + d[2][j] - d[3][j] - d[4][j]);
+        case Mutation::best2: return best[j] + F * (d[0][j] + d[1][j] - d[2][j] - d[3][j]);
+        case Mutation::rand_to_best1:
+            return d[0][j] + F * (best[j] - d[0][j]) + F * (d[1][j] - d[2][j]);
+        case Mutation::current_to_best1:
+            return target[j] + F * (best[j] - target[j] + d[0][j] - d[1][j]);
+    }
+    return nan;
+}
+
+// Every ordered tuple of `count` distinct rows other than `target`.
+void for_each_donor_tuple(std::uint64_t pop, unsigned count, std::uint64_t target,
+                          const std::function<bool(const std::vector<std::uint64_t>&)>& visit) {
+    std::vector<std::uint64_t> tuple;
+    std::function<bool()> extend = [&]() {
+        if (tuple.size() == count) return visit(tuple);
+        for (std::uint64_t r = 0; r < pop; ++r) {
+            if (r == target || std::find(tuple.begin(), tuple.end(), r) != tuple.end()) continue;
+            tuple.push_back(r);
+            if (extend()) return true;
+            tuple.pop_back();
+        }
+        return false;
+    };
+    extend();
+}
+
+bool close_to(double a, double b) { return std::fabs(a - b) <= 1e-12 * (1.0 + std::fabs(b)); }
+
+// Which components of a trial came from the mutant of some donor tuple, or
+// nothing when no tuple explains the row.
+std::optional<std::vector<bool>> explain_trial(const StrategyCase& c, const Matrix& x,
+                                               const double* trial, std::uint64_t i,
+                                               std::uint64_t best, std::uint64_t pop,
+                                               std::uint64_t d, double F) {
+    std::optional<std::vector<bool>> taken;
+    for_each_donor_tuple(pop, donor_count(c.mutation), i, [&](const auto& tuple) {
+        std::vector<const double*> rows;
+        for (std::uint64_t r : tuple) rows.push_back(x.data() + r * d);
+        std::vector<bool> from_mutant(d);
+        for (std::uint64_t j = 0; j < d; ++j) {
+            const double v = reference_mutant(c.mutation, rows, x.data() + best * d,
+                                              x.data() + i * d, j, F);
+            from_mutant[j] = close_to(trial[j], v);
+            if (!from_mutant[j] && !same_bits(trial[j], x[i * d + j])) return false;
+        }
+        taken = from_mutant;
+        return true;
+    });
+    return taken;
+}
+
+// Exponential crossover takes one circular run of components.
+bool is_circular_run(const std::vector<bool>& taken) {
+    std::size_t starts = 0;
+    for (std::size_t j = 0; j < taken.size(); ++j)
+        starts += taken[j] && !taken[(j + taken.size() - 1) % taken.size()];
+    const bool all = std::all_of(taken.begin(), taken.end(), [](bool t) { return t; });
+    return all || starts == 1;
+}
+
+class EngineStrategy : public testing::TestWithParam<StrategyCase> {};
+
+// One generation of each strategy: every trial row must be the textbook
+// mutant of distinct donors other than the target (so a wrong base vector or
+// difference is caught) on the components the crossover rule allows.
+TEST_P(EngineStrategy, TrialsFollowTheTextbookDefinition) {
+    const StrategyCase& c = GetParam();
+    const std::uint64_t pop = 7, d = 6;
+    const double F = 0.7;
+    EngineSettings settings;
+    settings.box = uniform_config(pop, d, -1e3, 1e3, F, 0.5);
+    settings.mutation = c.mutation;
+    settings.crossover = c.crossover;
+    settings.bounds = BoundHandling::reinitialize;
+    settings.selection = Selection::feasibility;
+    settings.seeding = Seeding::counter;
+    settings.key = PhiloxKey{12345, 678};
+    settings.donors_exclude_target = true;
+    DeEngine engine(settings);
+    Matrix initial(pop * d);
+    Xoshiro256pp g = fixed_generator();
+    for (double& v : initial) v = draw_between(g, -1.0, 1.0);
+    // The best row sits in the middle, away from row 0, which unused donor
+    // slots default to, so a mutant built on the wrong row cannot pass.
+    for (std::uint64_t j = 0; j < d; ++j) initial[3 * d + j] = 0.01 * initial[3 * d + j];
+    engine.set_population(initial.data());
+    RecordingFitness fitness(sphere, true);
+    ASSERT_TRUE(engine.evaluate_population(fitness));
+    const std::uint64_t best = engine.best_index();
+    ASSERT_EQ(best, 3u);
+    ASSERT_TRUE(engine.step(fitness));
+    std::size_t from_target = 0;
+    for (std::uint64_t i = 0; i < pop; ++i) {
+        const auto taken = explain_trial(c, initial, fitness.matrices[1].data() + i * d, i, best,
+                                         pop, d, F);
+        ASSERT_TRUE(taken.has_value()) << "row " << i << " is no mutant of distinct donors";
+        EXPECT_TRUE(std::any_of(taken->begin(), taken->end(), [](bool t) { return t; }));
+        if (c.crossover == Crossover::exponential) {
+            EXPECT_TRUE(is_circular_run(*taken)) << "row " << i;
+        }
+        from_target += std::count(taken->begin(), taken->end(), false);
+    }
+    EXPECT_GT(from_target, 0u) << "the crossover took every component from the mutant";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    All, EngineStrategy,
+    testing::Values(StrategyCase{"best1bin", Mutation::best1, Crossover::binomial},
+                    StrategyCase{"best1exp", Mutation::best1, Crossover::exponential},
+                    StrategyCase{"rand1bin", Mutation::rand1, Crossover::binomial},
+                    StrategyCase{"rand1exp", Mutation::rand1, Crossover::exponential},
+                    StrategyCase{"rand2bin", Mutation::rand2, Crossover::binomial},
+                    StrategyCase{"rand2exp", Mutation::rand2, Crossover::exponential},
+                    StrategyCase{"best2bin", Mutation::best2, Crossover::binomial},
+                    StrategyCase{"best2exp", Mutation::best2, Crossover::exponential},
+                    StrategyCase{"randtobest1bin", Mutation::rand_to_best1, Crossover::binomial},
+                    StrategyCase{"randtobest1exp", Mutation::rand_to_best1,
+                                 Crossover::exponential},
+                    StrategyCase{"currenttobest1bin", Mutation::current_to_best1,
+                                 Crossover::binomial},
+                    StrategyCase{"currenttobest1exp", Mutation::current_to_best1,
+                                 Crossover::exponential}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Counter-seeded trials do not depend on the thread that makes them: the
+// pool and the calling thread make the same generation bit for bit.
+TEST(Engine, CounterSeededTrialsAreTheSameOnThePool) {
+    auto run = [](std::uint64_t threshold) {
+        EngineSettings settings;
+        settings.box = uniform_config(40, 30, -5.0, 5.0, 0.5, 0.9);
+        settings.mutation = Mutation::rand_to_best1;
+        settings.bounds = BoundHandling::reinitialize;
+        settings.selection = Selection::feasibility;
+        settings.seeding = Seeding::counter;
+        settings.key = PhiloxKey{1, 2};
+        settings.dither = true;
+        settings.F_high = 1.0;
+        settings.donors_exclude_target = true;
+        settings.parallel_threshold = threshold;
+        DeEngine engine(settings);
+        engine.draw_latin_hypercube();
+        RecordingFitness fitness(sphere, true);
+        EXPECT_TRUE(engine.evaluate_population(fitness));
+        for (int k = 0; k < 5; ++k) EXPECT_TRUE(engine.step(fitness));
+        return fitness.matrices;
+    };
+    const auto serial = run(UINT64_MAX), pooled = run(0);
+    ASSERT_EQ(serial.size(), pooled.size());
+    for (std::size_t k = 0; k < serial.size(); ++k) EXPECT_TRUE(same_bits(serial[k], pooled[k]));
+}
+
+// Each Latin-hypercube column holds one point in each of pop equal strata.
+TEST(Engine, LatinHypercubeFillsEveryStratumOnce) {
+    EngineSettings settings;
+    settings.box = make_config(8, {0.0, -4.0, 10.0}, {1.0, 4.0, 10.0});
+    settings.seeding = Seeding::counter;
+    DeEngine engine(settings);
+    engine.draw_latin_hypercube();
+    for (std::uint64_t j = 0; j < 2; ++j) {
+        std::vector<int> hits(8, 0);
+        const double low = settings.box.min_bound[j], high = settings.box.max_bound[j];
+        for (std::uint64_t i = 0; i < 8; ++i)
+            ++hits[static_cast<int>((engine.population()[i * 3 + j] - low) / (high - low) * 8)];
+        EXPECT_EQ(hits, std::vector<int>(8, 1)) << "column " << j;
+    }
+    for (std::uint64_t i = 0; i < 8; ++i) EXPECT_EQ(engine.population()[i * 3 + 2], 10.0);
+}
+
+// Feasibility rule: feasible beats infeasible, ties replace, the smaller
+// total violation wins between infeasible points; NaN counts as +inf.
+TEST(Engine, FeasibilitySelection) {
+    EXPECT_TRUE(feasibility_accepts({1.0, 0.0}, {1.0, 0.0}));
+    EXPECT_FALSE(feasibility_accepts({2.0, 0.0}, {1.0, 0.0}));
+    EXPECT_TRUE(feasibility_accepts({inf, 0.0}, {-5.0, 0.1}));
+    EXPECT_FALSE(feasibility_accepts({-5.0, 0.1}, {inf, 0.0}));
+    EXPECT_TRUE(feasibility_accepts({9.0, 0.2}, {1.0, 0.3}));
+    EXPECT_FALSE(feasibility_accepts({1.0, 0.3}, {9.0, 0.2}));
+    EXPECT_FALSE(feasibility_better({1.0, 0.0}, {1.0, 0.0}));
+
+    EngineSettings settings;
+    settings.box = uniform_config(6, 2, -1.0, 1.0);
+    settings.selection = Selection::feasibility;
+    settings.seeding = Seeding::counter;
+    DeEngine engine(settings);
+    engine.draw_uniform();
+    RecordingFitness fitness([](double*, std::uint64_t rows, std::uint64_t, double* f) {
+        for (std::uint64_t i = 0; i < rows; ++i) f[i] = nan;
+    }, true);
+    ASSERT_TRUE(engine.evaluate_population(fitness));
+    for (std::uint64_t i = 0; i < 6; ++i) EXPECT_EQ(engine.energies()[i], inf);
+    EXPECT_EQ(engine.best_index(), 0u);
+    // +inf ties replace, so a population stuck on NaN still moves.
+    ASSERT_TRUE(engine.step(fitness));
+    EXPECT_TRUE(same_bits(Matrix(engine.population(), engine.population() + 12),
+                          fitness.matrices[1]));
+}
+
+TEST(Philox, KnownAnswers) {
+    const PhiloxBlock zero = philox4x64({0, 0, 0, 0}, {0, 0});
+    EXPECT_EQ(zero, (PhiloxBlock{0x16554d9eca36314cull, 0xdb20fe9d672d0fdcull,
+                                 0xd7e772cee186176bull, 0x7e68b68aec7ba23bull}));
+    const PhiloxBlock pi = philox4x64(
+        {0x243f6a8885a308d3ull, 0x13198a2e03707344ull, 0xa4093822299f31d0ull,
+         0x082efa98ec4e6c89ull},
+        {0x452821e638d01377ull, 0xbe5466cf34e90c6cull});
+    EXPECT_EQ(pi, (PhiloxBlock{0xa528f45403e61d95ull, 0x38c72dbd566e9788ull,
+                               0xa5a1610e72fd18b5ull, 0x57bd43b5e52b7fe6ull}));
 }
 
 #ifdef TERNAVIK_HAVE_OS_FILL_SEAM
