@@ -2,6 +2,7 @@
 
 import math
 import numbers
+import warnings
 from dataclasses import dataclass, field
 from typing import Any, List, Optional, Tuple
 
@@ -224,7 +225,7 @@ def read_settings(func: Any, bounds: Any, args: Any, strategy: Any, maxiter: int
         init_rows = _with_x0(x0, pop, init_kind, init_rows, low, high, engine_low, engine_high,
                              key)
         init_kind = _INIT_GIVEN
-    immediate = updating == "immediate" and workers == 1 and not vectorized
+    vectorized, immediate = _overrides(bool(vectorized), updating == "immediate", workers)
     return Settings(
         func=func, native=native, args=args, low=low, high=high, engine_low=engine_low,
         engine_high=engine_high, integrality=mask, pop=pop, mutation=mutation_code,
@@ -233,7 +234,28 @@ def read_settings(func: Any, bounds: Any, args: Any, strategy: Any, maxiter: int
         init_rows=init_rows, immediate=immediate, vectorized=bool(vectorized),
         workers=workers, maxiter=int(maxiter), tol=float(tol), atol=float(atol),
         maxfev=maxfev, maxtime=maxtime,
-        constraints=wrap_constraints(constraints, low.size, bool(vectorized)))
+        constraints=wrap_constraints(constraints, low.size, vectorized))
+
+
+def _overrides(vectorized: bool, immediate: bool, workers: Any) -> Tuple[bool, bool]:
+    """SciPy's rules: workers override vectorized (a Dask client keeps it: its
+    chunks are evaluated vectorised) and both force deferred updating."""
+    parallel = not (isinstance(workers, numbers.Integral) and workers == 1)
+    client = any(c.__name__ == "Client" and c.__module__.startswith("distributed")
+                 for c in type(workers).__mro__)
+    if vectorized and parallel and not client:
+        warnings.warn("differential_evolution: the 'workers' keyword overrides the "
+                      "'vectorized' keyword", UserWarning, stacklevel=4)
+        vectorized = False
+    if immediate and parallel:
+        warnings.warn("differential_evolution: the 'workers' keyword has overridden "
+                      "updating='immediate' to updating='deferred'", UserWarning, stacklevel=4)
+        immediate = False
+    if immediate and vectorized:
+        warnings.warn("differential_evolution: the 'vectorized' keyword has overridden "
+                      "updating='immediate' to updating='deferred'", UserWarning, stacklevel=4)
+        immediate = False
+    return vectorized, immediate
 
 
 def _with_x0(x0: Any, pop: int, init_kind: int, init_rows: Optional[np.ndarray],

@@ -59,3 +59,42 @@ def raises_panic():
             return True
 
     return _Expect
+
+
+@pytest.fixture(scope="session")
+def native_library():
+    """native_fitness.c built once per session, loaded through ctypes."""
+    import ctypes
+    import shutil
+    import tempfile
+    from pathlib import Path
+
+    compiler = shutil.which("cc")
+    if compiler is None:
+        pytest.skip("no C compiler to build the native fitness functions")
+    library = Path(tempfile.mkdtemp(prefix="ternavik-native-")) / "libnative_fitness.so"
+    subprocess.run([compiler, "-O2", "-shared", "-fPIC", "-o", str(library),
+                    str(Path(__file__).with_name("native_fitness.c"))], check=True)
+    return ctypes.CDLL(str(library))
+
+
+def function_address(library, name):
+    """The address of an exported C function, as an int."""
+    import ctypes
+    return ctypes.cast(getattr(library, name), ctypes.c_void_p).value
+
+
+def sphere_point(x, *args):
+    """Sum of squares of one point (module level, so process pools can pickle it)."""
+    shift = args[0] if args else 0.0
+    return float(sum((v - shift) ** 2 for v in x))
+
+
+def sphere_columns(x):
+    """Sum of squares of each column of an (N, S) array, SciPy's vectorized form,
+    summed in the order sphere_point and the C sphere use, so all agree bit for bit."""
+    import numpy as np
+    total = np.zeros(np.shape(x)[1])
+    for row in np.asarray(x):
+        total = total + row * row
+    return total
