@@ -1,6 +1,8 @@
 """Per-generation time of _DE.optimize beside SciPy's differential evolution
 configured as the same DE/rand/1/bin, and beside a plain single-threaded C
-loop doing the serial generation with a native sphere (the floor).
+loop doing the serial generation with a native sphere (the floor). Then
+ternavik.differential_evolution (the engine) beside SciPy's with the same
+settings, and the engine's overhead beside _DE.optimize.
 
     python bench/bench_de.py [--quick]
 
@@ -20,6 +22,7 @@ import numpy as np
 from scipy.optimize import differential_evolution
 
 import _ternavik
+from ternavik._differential_evolution import differential_evolution as engine_de
 
 F, CR = 0.5, 0.7
 LOW, HIGH = -5.12, 5.12
@@ -141,6 +144,76 @@ def main():
                 lambda k: scipy_run(by_columns, pop, dims, k), slow_iters)
             print(format_row(f"{name} {pop}x{dims}", measure_in_rounds(runners, rounds)))
     print("times are microseconds per generation; ratios below 1 favour optimize")
+    engine_tables(native_c, numba_native, rounds, quick)
+
+
+def engine_run(fun, pop, dims, iters, strategy, vectorized, **kwargs):
+    """ternavik.differential_evolution with no early stop and no polish."""
+    res = engine_de(fun, [(LOW, HIGH)] * dims, strategy=strategy, maxiter=iters,
+                    popsize=max(1, pop // dims), init="random", tol=0, atol=0, polish=False,
+                    vectorized=vectorized, updating="deferred", rng=1, **kwargs)
+    assert res.nit == iters, res.message
+
+
+def scipy_engine_run(fun, pop, dims, iters, strategy):
+    differential_evolution(fun, [(LOW, HIGH)] * dims, strategy=strategy, maxiter=iters,
+                           popsize=max(1, pop // dims), init="random", tol=0, atol=0,
+                           polish=False, vectorized=True, updating="deferred", rng=1)
+
+
+def engine_tables(native_c, numba_native, rounds, quick):
+    """The issue's targets: native <= 1/50 and the same NumPy function <= 1/10 of
+    SciPy's time; engine <= 1.2 x _DE.optimize per generation at 64 x 32."""
+    print("\ndifferential_evolution (deferred, no polish) beside SciPy's, microseconds per generation")
+    print(f"{'problem':<30}{'native C':>10}{'numba':>10}{'numpy':>10}{'scipy':>10}"
+          f"{'C/scipy':>9}{'numba/sp':>10}{'numpy/sp':>10}")
+    for pop, dims, fast_iters, slow_iters in [(64, 32, 1001, 101), (1000, 1000, 11, 4)]:
+        if quick:
+            fast_iters, slow_iters = max(fast_iters // 5, 3), max(slow_iters // 2, 3)
+        for strategy in ("best1bin", "rand1bin"):
+            for name in ("sphere", "rastrigin"):
+                columns = numpy_objective(name, 0)
+                runners = {
+                    "native C": lambda: per_generation(lambda k: engine_run(
+                        native_c[name], pop, dims, k, strategy, False), fast_iters),
+                    "numpy": lambda: per_generation(lambda k: engine_run(
+                        columns, pop, dims, k, strategy, True), fast_iters),
+                    "scipy": lambda: per_generation(lambda k: scipy_engine_run(
+                        columns, pop, dims, k, strategy), slow_iters),
+                }
+                if numba_native:
+                    runners["numba"] = lambda: per_generation(lambda k: engine_run(
+                        numba_native[name], pop, dims, k, strategy, False), fast_iters)
+                row = measure_in_rounds(runners, rounds)
+                cell = lambda k: f"{row[k] * 1e6:>10.1f}" if k in row else f"{'-':>10}"
+                ratio = lambda k, w: (f"{row[k] / row['scipy']:>{w}.4f}" if k in row
+                                      else f"{'-':>{w}}")
+                print(f"{f'{name} {pop}x{dims} {strategy}':<30}{cell('native C')}{cell('numba')}"
+                      f"{cell('numpy')}{cell('scipy')}{ratio('native C', 9)}{ratio('numba', 10)}"
+                      f"{ratio('numpy', 10)}")
+    overhead_table(native_c["sphere"], rounds, quick)
+
+
+def overhead_table(sphere, rounds, quick):
+    """Engine time per generation over _DE.optimize's at 64 x 32, native sphere."""
+    pop, dims, iters = 64, 32, 401 if quick else 2001
+    de = _ternavik._DE(pop, dims, {"F": F, "CR": CR}, (np.full(dims, LOW), np.full(dims, HIGH)))
+    print("\nengine overhead at 64 x 32, native sphere (ratio target <= 1.2)")
+    configs = {
+        "rand1bin clip F=0.5 (as _DE)": dict(strategy="rand1bin", bounds_handling="clip",
+                                             mutation=F, recombination=CR),
+        "best1bin reinitialize dithered": dict(strategy="best1bin"),
+    }
+    for label, kwargs in configs.items():
+        runners = {
+            "_DE": lambda: per_generation(lambda k: de.optimize(sphere, k), iters),
+            "engine": lambda: per_generation(lambda k: engine_de(
+                sphere, [(LOW, HIGH)] * dims, maxiter=k, popsize=2, tol=0, polish=False,
+                updating="deferred", rng=1, **kwargs), iters),
+        }
+        row = measure_in_rounds(runners, rounds)
+        print(f"{label:<34}_DE {row['_DE'] * 1e6:8.2f}  engine {row['engine'] * 1e6:8.2f}"
+              f"  ratio {row['engine'] / row['_DE']:.3f}")
 
 
 def format_row(label, row):
