@@ -164,7 +164,8 @@ def scipy_engine_run(fun, pop, dims, iters, strategy):
 def engine_tables(native_c, numba_native, rounds, quick):
     """The issue's targets: native <= 1/50 and the same NumPy function <= 1/10 of
     SciPy's time; engine <= 1.2 x _DE.optimize per generation at 64 x 32."""
-    print("\ndifferential_evolution (deferred, no polish) beside SciPy's, microseconds per generation")
+    print("\ndifferential_evolution (deferred, no polish) beside SciPy's, "
+          "microseconds per generation")
     print(f"{'problem':<30}{'native C':>10}{'numba':>10}{'numpy':>10}{'scipy':>10}"
           f"{'C/scipy':>9}{'numba/sp':>10}{'numpy/sp':>10}")
     for pop, dims, fast_iters, slow_iters in [(64, 32, 1001, 101), (1000, 1000, 11, 4)]:

@@ -53,6 +53,14 @@ class ChunkObjective:
         return np.array([_as_energy(self.func(x, *self.args)) for x in rows])
 
 
+def _processor_count() -> int:
+    """Processors this process may run on."""
+    try:
+        return len(os.sched_getaffinity(0))
+    except AttributeError:
+        return os.cpu_count() or 1
+
+
 def _is_dask_client(workers: Any) -> bool:
     return any(c.__name__ == "Client" and c.__module__.startswith("distributed")
                for c in type(workers).__mro__)
@@ -89,7 +97,7 @@ class Evaluator:
                 raise ValueError("workers must be a positive int, -1 for all processors, "
                                  "a map-like callable, an Executor or a dask Client")
             import multiprocessing
-            count = os.cpu_count() or 1 if workers == -1 else int(workers)
+            count = _processor_count() if workers == -1 else int(workers)
             self._pool = multiprocessing.get_context().Pool(count)
             self._map = self._pool.map
         elif callable(workers):

@@ -1,5 +1,6 @@
 """SciPy-style arguments of `differential_evolution` turned into engine settings."""
 
+import importlib
 import math
 import numbers
 import warnings
@@ -107,9 +108,10 @@ def _mutation(mutation: Any) -> Tuple[float, float]:
     message = ("The mutation constant must be a float in U[0, 2), or specified as a "
                "tuple(min, max) where min < max and min, max are in U[0, 2).")
     if isinstance(mutation, numbers.Real):
-        if not 0 <= mutation < 2:
+        constant = float(mutation)
+        if not 0 <= constant < 2:
             raise InputError(message)
-        return float(mutation), float(mutation)
+        return constant, constant
     try:
         low, high = (float(m) for m in mutation)
     except (TypeError, ValueError):
@@ -125,6 +127,7 @@ def _seed_key(rng: Any, seed: Any) -> Tuple[int, int]:
     if rng is not None and seed is not None:
         raise TypeError("give rng or seed, not both")
     source = rng if rng is not None else seed
+    words: Any
     if isinstance(source, np.random.Generator):
         words = source.integers(0, 2 ** 64, size=2, dtype=np.uint64, endpoint=False)
     elif isinstance(source, np.random.RandomState):
@@ -182,7 +185,7 @@ def _population(init: Any, popsize: int, low: np.ndarray, high: np.ndarray,
 def _quasi_random(kind: str, pop: int, low: np.ndarray, high: np.ndarray,
                   key: Tuple[int, int]) -> Tuple[int, int, np.ndarray]:
     try:
-        from scipy.stats import qmc
+        qmc: Any = importlib.import_module("scipy.stats").qmc
     except ImportError:
         raise ImportError(f'init={kind!r} needs SciPy: pip install "ternavik[scipy]"') from None
     rng = np.random.default_rng(list(key))

@@ -11,16 +11,15 @@ the same result for any number of worker threads and for a native or a
 Python objective. They are not the numbers SciPy gives for the same seed.
 """
 
+import importlib
 import inspect
 import math
-import os
 import time
 import warnings
-from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple
+from typing import Any, Callable, Dict, List, Optional, Tuple
 
 import numpy as np
 
-from . import _engine
 from ._de_evaluation import make_evaluator, scalar_objective
 from ._de_settings import (ALL_STRATEGIES, EngineHandle, Settings, read_settings)
 
@@ -55,8 +54,11 @@ class OptimizeResult(dict):
         except KeyError as e:
             raise AttributeError(name) from e
 
-    __setattr__ = dict.__setitem__  # type: ignore[assignment]
-    __delattr__ = dict.__delitem__  # type: ignore[assignment]
+    def __setattr__(self, name: str, value: Any) -> None:
+        self[name] = value
+
+    def __delattr__(self, name: str) -> None:
+        del self[name]
 
     def __repr__(self) -> str:
         if not self:
@@ -178,7 +180,7 @@ def _status(reason: int) -> str:
 
 def _progress_bar(total: int) -> Any:
     try:
-        from tqdm.auto import tqdm
+        tqdm = importlib.import_module("tqdm.auto").tqdm
     except ImportError:
         raise ImportError('progress=True needs tqdm: pip install "ternavik[progress]" '
                           '(or pip install tqdm)') from None
@@ -252,23 +254,24 @@ def _polish(settings: Settings, evaluator: Any, engine: "EngineHandle", res: Opt
             polish: Any, disp: bool) -> None:
     """Refines the best point with a local method; keeps it when it is better."""
     global _polish_warned
-    if callable(polish):
-        minimize = polish
-    else:
-        try:
-            from scipy.optimize import minimize
-        except ImportError:
-            if not _polish_warned:
-                _polish_warned = True
-                warnings.warn('polish=True needs SciPy (pip install "ternavik[scipy]"); '
-                              'the result is not polished', RuntimeWarning, stacklevel=4)
-            return
-    from scipy.optimize import Bounds  # minimize is SciPy's or the caller's
+    try:
+        scipy_optimize: Any = importlib.import_module("scipy.optimize")
+    except ImportError:
+        scipy_optimize = None
+    if scipy_optimize is None and not callable(polish):
+        if not _polish_warned:
+            _polish_warned = True
+            warnings.warn('polish=True needs SciPy (pip install "ternavik[scipy]"); '
+                          'the result is not polished', RuntimeWarning, stacklevel=4)
+        return
+    minimize = polish if callable(polish) else scipy_optimize.minimize
 
     low, high = settings.low.copy(), settings.high.copy()
     fixed = np.asarray(settings.integrality, dtype=bool)
     low[fixed] = high[fixed] = res.x[fixed]
-    kwargs: Dict[str, Any] = {"bounds": Bounds(low, high)}
+    bounds: Any = (scipy_optimize.Bounds(low, high) if scipy_optimize is not None
+                   else list(zip(low, high)))
+    kwargs: Dict[str, Any] = {"bounds": bounds}
     method = "L-BFGS-B"
     if settings.constraints:
         method = "trust-constr"

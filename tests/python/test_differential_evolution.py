@@ -345,8 +345,8 @@ def test_workers_process_pool_executor_and_map(vectorized):
     kwargs = dict(rng=9, polish=False, maxiter=20, updating="deferred", vectorized=vectorized)
     alone = fingerprint(differential_evolution(fun, BOX3, **kwargs))
     with pytest.warns(UserWarning, match="updating"):
-        pooled = differential_evolution(sphere_point, BOX3, workers=2, **dict(kwargs, vectorized=False,
-                                                                             updating="immediate"))
+        pooled = differential_evolution(sphere_point, BOX3, workers=2,
+                                        **dict(kwargs, vectorized=False, updating="immediate"))
     assert fingerprint(pooled) == alone
     with ThreadPoolExecutor(2) as executor:
         assert fingerprint(differential_evolution(sphere_point, BOX3, workers=executor,

@@ -70,7 +70,8 @@ void DeEngine::draw_latin_hypercube() {
     const double width = 1.0 / static_cast<double>(box.pop);
     for (std::uint64_t j = 0; j < box.dimensions; ++j) {
         std::iota(stratum.begin(), stratum.end(), std::uint64_t{0});
-        for (std::uint64_t k = box.pop; k > 1; --k) std::swap(stratum[k - 1], stratum[draw_index(g, k)]);
+        for (std::uint64_t k = box.pop; k > 1; --k)
+            std::swap(stratum[k - 1], stratum[draw_index(g, k)]);
         const double low = box.min_bound[j], span = box.max_bound[j] - box.min_bound[j];
         for (std::uint64_t i = 0; i < box.pop; ++i) {
             const double unit = (static_cast<double>(stratum[i]) + draw_unit(g)) * width;
@@ -205,7 +206,8 @@ bool DeEngine::step(FitnessFunction& fitness) {
         // functions on large populations, and there its trials seed from
         // the thread streams. Counter streams make the pool safe for any.
         const bool large = element_count(settings_.box) > settings_.parallel_threshold;
-        const bool parallel = large && (fitness.is_native() || settings_.seeding == Seeding::counter);
+        const bool parallel =
+            large && (fitness.is_native() || settings_.seeding == Seeding::counter);
         TrialDraws draws{settings_.seeding, &run_generator_, settings_.key, generation_};
         if (parallel && settings_.seeding == Seeding::run_generator)
             draws.seeding = Seeding::thread_stream;

@@ -1,0 +1,19 @@
+# Types of ternavik._engine, the package's own extension module.
+from typing import Any, Optional, Tuple
+
+import numpy as np
+import numpy.typing as npt
+
+_Vector = npt.NDArray[np.float64]
+
+def de_engine_create(low: _Vector, high: _Vector, pop: int, mutation: int, crossover: int,
+                     bounds_handling: int, F: float, F_high: float, CR: float, selection: int,
+                     immediate: bool, key0: int, key1: int, integrality: _Vector,
+                     constrained: bool, parallel_threshold: int) -> Any: ...
+def de_engine_init(engine: Any, kind: int, rows: Optional[npt.NDArray[np.float64]]) -> None: ...
+def de_engine_evaluate(engine: Any, fitness: Any) -> None: ...
+def de_engine_run(engine: Any, fitness: Any, generations: int, tol: float, atol: float,
+                  max_evaluations: int, max_seconds: float) -> int: ...
+def de_engine_state(engine: Any) -> Tuple[npt.NDArray[np.float64], _Vector, Optional[_Vector],
+                                          int, int, int, float]: ...
+def evaluate_native(address: int, rows: npt.NDArray[np.float64]) -> _Vector: ...
