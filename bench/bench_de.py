@@ -115,6 +115,7 @@ def main():
     floor_lib = build_floor()
     native_c = {name: ctypes.cast(getattr(floor_lib, name), ctypes.c_void_p).value
                 for name in ("sphere", "rastrigin")}
+    native_c["__library__"] = floor_lib._name
     numba_native = numba_objectives()
     if numba_native is None:
         print("numba is not installed: the numba cfunc column is skipped")
@@ -193,6 +194,43 @@ def engine_tables(native_c, numba_native, rounds, quick):
                       f"{cell('numpy')}{cell('scipy')}{ratio('native C', 9)}{ratio('numba', 10)}"
                       f"{ratio('numpy', 10)}")
     overhead_table(native_c["sphere"], rounds, quick)
+    interrupt_table(native_c["__library__"], rounds)
+
+
+INTERRUPTED_RUN = """
+import ctypes, os, signal, sys, threading, time
+from ternavik._differential_evolution import differential_evolution
+lib = ctypes.CDLL(sys.argv[1])
+pop, dims, native = int(sys.argv[2]), int(sys.argv[3]), sys.argv[4] == "native"
+def python_rastrigin(x):
+    import numpy as np
+    return float(10.0 * x.size + (x * x - 10.0 * np.cos(6.283185307179586 * x)).sum())
+fun = ctypes.cast(lib.rastrigin, ctypes.c_void_p).value if native else python_rastrigin
+sent = []
+def interrupt():
+    time.sleep(1.0)
+    sent.append(time.monotonic())
+    os.kill(os.getpid(), signal.SIGINT)
+threading.Thread(target=interrupt, daemon=True).start()
+try:
+    differential_evolution(fun, [(-5.12, 5.12)] * dims, popsize=max(1, pop // dims),
+                           maxiter=10**9, tol=0, polish=False, updating="deferred", rng=1)
+except KeyboardInterrupt:
+    print(time.monotonic() - sent[0])
+"""
+
+
+def interrupt_table(library, rounds):
+    """Seconds from SIGINT to KeyboardInterrupt (target: 0.1 s)."""
+    print("\nCtrl-C: milliseconds from SIGINT to KeyboardInterrupt, worst of", rounds)
+    for pop, dims, kind in [(64, 32, "native"), (1000, 1000, "native"), (64, 32, "python")]:
+        latencies = []
+        for _ in range(rounds):
+            done = subprocess.run([sys.executable, "-c", INTERRUPTED_RUN, library, str(pop),
+                                   str(dims), kind], capture_output=True, text=True, timeout=120)
+            latencies.append(float(done.stdout.strip() or "nan"))
+        print(f"rastrigin {pop}x{dims} {kind:<8} worst {max(latencies) * 1e3:7.1f} ms  "
+              f"median {sorted(latencies)[len(latencies) // 2] * 1e3:7.1f} ms")
 
 
 def overhead_table(sphere, rounds, quick):
