@@ -11,6 +11,7 @@
 #include "binding/py_fitness.hpp"
 #include "core/de/engine.hpp"
 #include "entry_points.hpp"
+#include "population_evaluator.hpp"
 #include "stop_polling.hpp"
 
 namespace ternavik::engine {
@@ -71,68 +72,6 @@ Result<std::vector<double>> extract_vector(PyObject* object) {
     return copy;
 }
 
-// A Python evaluator: called with a new (rows, dims) array, returns a 1-D
-// float64 array of rows energies, or (energies, violations) when the engine
-// is constrained. Runs with the interpreter lock held.
-class PyEvaluator final : public FitnessFunction {
-public:
-    explicit PyEvaluator(PyObject* callable) : callable_(PyRef::borrow(callable)) {}
-
-    bool evaluate(double* matrix, std::uint64_t rows, std::uint64_t cols,
-                  double* energies) override {
-        return call(matrix, rows, cols, energies, nullptr);
-    }
-    bool evaluate_constrained(double* matrix, std::uint64_t rows, std::uint64_t cols,
-                              double* energies, double* violations) override {
-        return call(matrix, rows, cols, energies, violations);
-    }
-    bool is_native() const override { return false; }
-
-    std::optional<PyErr> error;
-
-private:
-    bool call(double* matrix, std::uint64_t rows, std::uint64_t cols, double* energies,
-              double* violations);
-    bool read(PyObject* values, std::uint64_t rows, double* out);
-    PyRef callable_;
-};
-
-bool PyEvaluator::read(PyObject* values, std::uint64_t rows, double* out) {
-    Result<ArrayView> view = extract_float64_vector(values);
-    if (!view.ok()) {
-        error = std::move(view.error());
-        return false;
-    }
-    if (view.value().length() != rows) {
-        error = PyErr::pending(PyExc_ValueError, "the evaluator returned " +
-                                                     std::to_string(view.value().length()) +
-                                                     " values for " + std::to_string(rows) +
-                                                     " rows");
-        return false;
-    }
-    const StridedVector<double> v = view.value().float_vector();
-    for (std::uint64_t i = 0; i < rows; ++i) out[i] = v[i];
-    return true;
-}
-
-bool PyEvaluator::call(double* matrix, std::uint64_t rows, std::uint64_t cols, double* energies,
-                       double* violations) {
-    PyRef population = matrix_to_array(matrix, rows, cols);
-    PyRef arguments = make_tuple({population.release()});
-    PyRef returned = PyRef::steal(PyObject_Call(callable_.get(), arguments.get(), nullptr));
-    if (!returned) {
-        error = PyErr::fetch();
-        return false;
-    }
-    if (violations == nullptr) return read(returned.get(), rows, energies);
-    if (!PyTuple_Check(returned.get()) || PyTuple_Size(returned.get()) != 2) {
-        error = PyErr::pending(PyExc_TypeError, "the evaluator must return (energies, violations)");
-        return false;
-    }
-    return read(PyTuple_GetItem(returned.get(), 0), rows, energies) &&
-           read(PyTuple_GetItem(returned.get(), 1), rows, violations);
-}
-
 // Runs `work(engine, fitness, hook)` with the fitness a native address (the
 // lock released, evaluations may be split over the pool) or a Python
 // evaluator (lock held). A failed evaluation or an interrupt becomes the
@@ -155,7 +94,7 @@ Result<StopReason> with_fitness(EngineBox* box, PyObject* fitness, Work&& work) 
         if (poll.error) return std::move(*poll.error);
         return reason;
     }
-    PyEvaluator evaluator(fitness);
+    PopulationEvaluator evaluator(fitness);
     LockedInterruptPoll poll;
     const StopReason reason = work(box->engine, evaluator, &poll);
     if (reason == StopReason::failed) return std::move(*evaluator.error);
