@@ -295,3 +295,47 @@ def _polish(settings: Settings, evaluator: Any, engine: "EngineHandle", res: Opt
         res.population_energies[best] = res.fun
         if settings.constraints:
             _add_constraint_fields(settings, res)
+
+
+def minimize_population(fun: Any, native: Optional[int], low: np.ndarray, high: np.ndarray,
+                        pop: int, iters: int, F: float, CR: float, seed: Any,
+                        strategy: str = "rand1bin", tol: Optional[float] = None,
+                        progress: bool = False) -> OptimizeResult:
+    """The engine behind ternavik.minimize: ``pop`` individuals drawn uniformly,
+    up to ``iters`` generations of deferred updating with clipping, no polish.
+
+    ``fun`` takes a whole (pop, dims) population and returns pop values (or
+    ``native`` is the address of a native function). ``tol`` None runs all
+    ``iters`` generations.
+    """
+    settings = read_settings(
+        lambda x: 0.0, list(zip(low, high)), (), strategy, iters, 1,
+        math.nan if tol is None else tol, F, CR, None, seed, "random", 0.0, "deferred", 1, (),
+        None, None, False, "clip", None, None)
+    settings.pop, settings.native = pop, native
+    rows_fitness = native if native is not None else _rows_fitness(fun, pop)
+    engine = EngineHandle(settings)
+    engine.evaluate(rows_fitness)
+    status, nit = _generations(settings, engine, rows_fitness, None, False, progress,
+                               time.monotonic())
+    population, energies, _, best, nfev, _, _ = engine.state()
+    res = _basic_result(settings, population, energies, best, nfev, nit)
+    res.success = status == "converged" or (tol is None and status == "maxiter")
+    res.message = ("Ran all generations." if tol is None and status == "maxiter"
+                   else _MESSAGES[status])
+    if not np.isfinite(res.fun):
+        res.success = False
+        res.message += " No finite function value was found."
+    return res
+
+
+def _rows_fitness(fun: Any, pop: int) -> Callable[[np.ndarray], np.ndarray]:
+    """A whole-population callable, its result checked for one value per row."""
+    def fitness(rows: np.ndarray) -> np.ndarray:
+        values = np.asarray(fun(rows), dtype=np.float64)
+        if values.shape != (rows.shape[0],):
+            raise ValueError(f"the fitness function gets the population as an array of shape "
+                             f"({rows.shape[0]}, {rows.shape[1]}), one row per individual, and "
+                             f"must return {rows.shape[0]} values; got shape {values.shape}")
+        return values
+    return fitness
