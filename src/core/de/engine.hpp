@@ -96,6 +96,10 @@ public:
     // std / |mean| (infinity with an infinite energy), SciPy's convergence measure.
     double relative_spread() const;
 
+    // Whether the fitness may be called on disjoint rows from several threads
+    // at once (true for a native function, which is then split over the pool).
+    void allow_parallel_evaluation(bool allowed) { settings_.parallel_evaluation = allowed; }
+
     const EngineSettings& settings() const { return settings_; }
     const double* population() const { return state_.population.data(); }
     const double* energies() const { return state_.fitness.data(); }

@@ -85,6 +85,7 @@ Result<StopReason> with_fitness(EngineBox* box, PyObject* fitness, Work&& work) 
         Result<std::uint64_t> address = extract_u64(fitness);
         if (!address.ok()) return std::move(address.error());
         NativeFitness native(address.value());
+        box->engine.allow_parallel_evaluation(true);
         UnlockedInterruptPoll poll;
         StopReason reason;
         {
@@ -95,6 +96,7 @@ Result<StopReason> with_fitness(EngineBox* box, PyObject* fitness, Work&& work) 
         return reason;
     }
     PopulationEvaluator evaluator(fitness);
+    box->engine.allow_parallel_evaluation(false);
     LockedInterruptPoll poll;
     const StopReason reason = work(box->engine, evaluator, &poll);
     if (reason == StopReason::failed) return std::move(*evaluator.error);
