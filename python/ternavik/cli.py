@@ -81,8 +81,11 @@ def delimiter_of(text: str, option: Optional[str]) -> str:
             raise InputError(f"--delimiter must be one character or tab, comma, semicolon, "
                              f"pipe, space; got {option!r}")
         return named
+    sample = text[:65536]
+    if len(text) > len(sample) and "\n" in sample:
+        sample = sample[:sample.rindex("\n")]  # whole lines only, or counts look uneven
     try:
-        return csv.Sniffer().sniff(text[:65536], delimiters=_SNIFFED).delimiter
+        return csv.Sniffer().sniff(sample, delimiters=_SNIFFED).delimiter
     except csv.Error:  # one column, or too little text to tell
         return ","
 
