@@ -8,7 +8,7 @@ live in one table, so new weighting methods are one entry each.
 
 import collections.abc
 import numbers
-from typing import Any, Callable, Dict, List, Sequence, Tuple
+from typing import Any, Callable, Dict, List, Sequence, Set, Tuple
 
 import numpy as np
 import numpy.typing as npt
@@ -51,10 +51,11 @@ def _keyed_items(given: Any, what: str) -> List[Tuple[Any, Any]]:
         pairs = list(zip(given.index, given.tolist()))
     else:
         pairs = list(given.items())
-    labels = [label for label, _ in pairs]
-    twice = [label for k, label in enumerate(labels) if label in labels[:k]]
-    if twice:
-        raise InputError(f"{what} has more than one entry for {twice[0]!r}")
+    seen: Set[Any] = set()
+    for label, _ in pairs:
+        if label in seen:
+            raise InputError(f"{what} has more than one entry for {label!r}")
+        seen.add(label)
     return pairs
 
 
@@ -68,7 +69,8 @@ def align(given: Any, criteria: Criteria, what: str) -> List[Any]:
     if is_keyed(given):
         pairs = _keyed_items(given, what)
         by_label = dict(pairs)
-        unknown = [label for label, _ in pairs if label not in criteria.labels]
+        known_labels = set(criteria.labels)
+        unknown = [label for label, _ in pairs if label not in known_labels]
         missing = [label for label in criteria.labels if label not in by_label]
         if unknown:
             known = ", ".join(criteria.name(j) for j in range(len(criteria)))

@@ -8,7 +8,7 @@ the criterion named, never read as a number by accident.
 """
 
 import numbers
-from typing import Any, Callable, List, Optional
+from typing import Any, Callable, Dict, List, Optional, Set
 
 import numpy as np
 import numpy.typing as npt
@@ -91,13 +91,13 @@ def _frame_column(frame: Any, j: int) -> Matrix:
 
 def _duplicates(labels: List[Any]) -> List[Any]:
     """Labels that occur more than once, in order of first repetition."""
-    seen: List[Any] = []
-    twice: List[Any] = []
+    seen: Set[Any] = set()
+    twice: Dict[Any, None] = {}
     for label in labels:
-        if label in seen and label not in twice:
-            twice.append(label)
-        seen.append(label)
-    return twice
+        if label in seen:
+            twice[label] = None
+        seen.add(label)
+    return list(twice)
 
 
 def check_unique(labels: List[Any]) -> None:

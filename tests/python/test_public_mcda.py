@@ -111,6 +111,9 @@ def test_duplicate_column_names_are_named():
         ternavik.topsis(frame, "equal", "+++")
     with pytest.raises(InputError, match="criterion 'a' occurs more than once"):
         ternavik.entropy_weight(frame, [1, 1, 1])
+    twice = pd.Series([1.0, 2.0, 3.0], index=["price", "price", "camera"])
+    with pytest.raises(InputError, match="weights has more than one entry for 'price'"):
+        ternavik.topsis(pd.DataFrame(PHONES), twice, "-++")
 
 
 def _frame_with(cell, pd):
