@@ -23,7 +23,7 @@ from ._errors import InputError
 from ._matrix import NAN_POLICIES, PreparedMatrix, prepare_matrix
 from ._version import __version__
 from .functions import FUNCTIONS
-from .optimize import minimize
+from .optimize import check_size, minimize
 
 EXAMPLE_PATH = os.path.join(os.path.dirname(__file__), "data", "suppliers.csv")
 EXAMPLE_KINDS = "min,min,min,max,max"
@@ -276,6 +276,7 @@ def run_optimize(args: argparse.Namespace) -> None:
                          f"choose from {', '.join(FUNCTIONS)}")
     if args.dims < 1:
         raise InputError(f"--dims must be at least 1, got {args.dims}")
+    check_size(max(args.pop, 0), args.dims)  # before making one pair of bounds per dimension
     fun, box = FUNCTIONS[args.function]
     low, high = args.bounds if args.bounds is not None else box
     result = minimize(fun, [(low, high)] * args.dims, pop=args.pop, iters=args.iters,

@@ -119,7 +119,7 @@ def _physical_memory() -> int:
         return 0
 
 
-def _check_size(pop: int, dims: int) -> None:
+def check_size(pop: int, dims: int) -> None:
     """Refuse a population the machine cannot hold before asking for it."""
     if pop * dims > _INT64_MAX // 8:
         raise InputError(f"pop x dimensions = {pop} x {dims} is too large")
@@ -172,7 +172,7 @@ def minimize(fun: Fitness, bounds: Union[Sequence[Tuple[float, float]], Any], *,
     low, high = _bounds_arrays(bounds)
     pop = _count(pop, "pop", 4, _INT64_MAX)
     iters = _count(iters, "iters", 0, _UINT64_LIMIT)
-    _check_size(pop, low.size)
+    check_size(pop, low.size)
     options = {"F": _control(F, "F", 0.0, 2.0, True), "CR": _control(CR, "CR", 0.0, 1.0, False)}
     address = native_address(fun)
     if address is None and not callable(fun):

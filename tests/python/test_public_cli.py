@@ -100,6 +100,7 @@ def test_entropy_weights_feed_topsis(tmp_path):
     (["optimize", "sphere", "--pop", "4611686018427387904"], None, "too large"),
     (["optimize", "sphere", "--iters", "99999999999999999999"], None, "iters must be"),
     (["optimize", "sphere", "--pop", "100000000", "--dims", "100"], None, "GiB"),
+    (["optimize", "sphere", "--pop", "4", "--dims", "100000000000"], None, "GiB"),
     (["optimize", "sphere", "--F", "3"], None, "F must lie in (0, 2]"),
     (["optimize", "sphere", "--CR", "nan"], None, "CR must lie in [0, 1]"),
     (["optimize", "himmelblau"], None, "unknown function 'himmelblau'"),
