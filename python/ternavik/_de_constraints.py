@@ -34,22 +34,25 @@ class WrappedConstraint:
 
     def _nonlinear(self, rows: np.ndarray) -> np.ndarray:
         if self._vectorized:
-            values = np.asarray(self.original.fun(rows.T), dtype=np.float64)
+            values: np.ndarray = np.asarray(self.original.fun(rows.T), dtype=np.float64)
             return values.reshape(-1, rows.shape[0])
         return np.column_stack([np.atleast_1d(np.asarray(self.original.fun(x), dtype=float))
                                 for x in rows])
 
     def _linear(self, rows: np.ndarray) -> np.ndarray:
-        return self._A @ rows.T
+        values: np.ndarray = self._A @ rows.T
+        return values
 
     def _bounds(self, rows: np.ndarray) -> np.ndarray:
-        return rows.T
+        values: np.ndarray = rows.T
+        return values
 
     def excess(self, rows: np.ndarray) -> np.ndarray:
         """(M, S): how far each component of c lies outside [lb, ub] for each row."""
         values = self._values(rows)
         lb, ub = self._lb[:, None], self._ub[:, None]
-        return np.maximum(lb - values, 0.0) + np.maximum(values - ub, 0.0)
+        excess: np.ndarray = np.maximum(lb - values, 0.0) + np.maximum(values - ub, 0.0)
+        return excess
 
     def violation_of(self, x: np.ndarray) -> np.ndarray:
         """Per-component violation at one point."""

@@ -4,7 +4,7 @@ constraints. The engine calls `Evaluator.fitness` with a new (S, N) array."""
 
 import os
 from concurrent.futures import Executor
-from typing import Any, Callable, List, Optional
+from typing import Any, Callable, List, Optional, Tuple
 
 import numpy as np
 
@@ -34,7 +34,7 @@ def _vector_energies(value: Any, count: int, n: int) -> np.ndarray:
 class RowObjective:
     """func(x, *args) as a float; picklable when func is."""
 
-    def __init__(self, func: Any, args: tuple) -> None:
+    def __init__(self, func: Any, args: Tuple[Any, ...]) -> None:
         self.func, self.args = func, args
 
     def __call__(self, x: np.ndarray) -> float:
@@ -44,7 +44,7 @@ class RowObjective:
 class ChunkObjective:
     """Energies of a block of rows, for one remote task."""
 
-    def __init__(self, func: Any, args: tuple, vectorized: bool) -> None:
+    def __init__(self, func: Any, args: Tuple[Any, ...], vectorized: bool) -> None:
         self.func, self.args, self.vectorized = func, args, vectorized
 
     def __call__(self, rows: np.ndarray) -> np.ndarray:
@@ -129,7 +129,7 @@ class Evaluator:
         futures = self._client.map(task, chunks, pure=False)
         return np.concatenate(self._client.gather(futures)).astype(np.float64)
 
-    def _constrained(self, rows: np.ndarray) -> tuple:
+    def _constrained(self, rows: np.ndarray) -> Tuple[np.ndarray, np.ndarray]:
         """Only feasible rows are evaluated; the others get +inf."""
         violations = total_violation(self.s.constraints, rows)
         energies = np.full(rows.shape[0], np.inf)

@@ -1,6 +1,5 @@
 """SciPy-style arguments of `differential_evolution` turned into engine settings."""
 
-import importlib
 import math
 import numbers
 import warnings
@@ -12,6 +11,8 @@ import numpy as np
 from . import _engine
 from ._de_constraints import WrappedConstraint, wrap_constraints
 from ._errors import InputError
+from ._native import native_address
+from ._optional import import_optional
 
 # Engine codes of the mutations and crossovers (src/core/de/strategy.hpp).
 _MUTATIONS = {"best1": 0, "rand1": 1, "rand2": 2, "best2": 3, "randtobest1": 4,
@@ -66,11 +67,6 @@ class Settings:
             population = population.copy()
             population[:, self.integrality] = np.rint(population[:, self.integrality])
         return population
-
-
-def _native_address(func: Any) -> Optional[int]:
-    from .optimize import native_address
-    return native_address(func)
 
 
 def _bounds(bounds: Any) -> Tuple[np.ndarray, np.ndarray]:
@@ -184,10 +180,7 @@ def _population(init: Any, popsize: int, low: np.ndarray, high: np.ndarray,
 
 def _quasi_random(kind: str, pop: int, low: np.ndarray, high: np.ndarray,
                   key: Tuple[int, int]) -> Tuple[int, int, np.ndarray]:
-    try:
-        qmc: Any = importlib.import_module("scipy.stats").qmc
-    except ImportError:
-        raise ImportError(f'init={kind!r} needs SciPy: pip install "ternavik[scipy]"') from None
+    qmc: Any = import_optional("scipy.stats", "scipy", f"init={kind!r}").qmc
     rng = np.random.default_rng(list(key))
     if kind == "sobol":
         pop = 2 ** int(math.ceil(math.log2(pop)))  # Sobol' points balance at powers of two
@@ -203,7 +196,7 @@ def read_settings(func: Any, bounds: Any, args: Any, strategy: Any, maxiter: int
                   init: Any, atol: float, updating: str, workers: Any, constraints: Any,
                   x0: Any, integrality: Any, vectorized: bool, bounds_handling: str,
                   maxfev: Optional[int], maxtime: Optional[float]) -> Settings:
-    native = _native_address(func)
+    native = native_address(func)
     if native is None and not callable(func):
         raise TypeError("func must be callable or a native function")
     if not isinstance(args, tuple):

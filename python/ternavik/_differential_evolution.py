@@ -21,6 +21,8 @@ from typing import Any, Callable, Dict, List, Optional, Tuple
 import numpy as np
 
 from ._de_evaluation import make_evaluator, scalar_objective
+from ._optional import import_optional
+from ._result import OptimizeResult
 from ._de_settings import (ALL_STRATEGIES, EngineHandle, Settings, read_settings)
 
 __all__ = ["differential_evolution", "OptimizeResult", "ALL_STRATEGIES"]
@@ -38,36 +40,6 @@ _MESSAGES = {
     "maxtime": "Maximum time has been reached.",
     "callback": "callback function requested stop early",
 }
-
-
-class OptimizeResult(dict):
-    """The outcome of a run: a dict whose keys are also attributes, as SciPy's.
-
-    Fields: ``x``, ``fun``, ``nfev``, ``nit``, ``success``, ``message``,
-    ``population``, ``population_energies``; ``jac`` after polishing; and
-    ``constr``, ``constr_violation``, ``maxcv`` when there are constraints.
-    """
-
-    def __getattr__(self, name: str) -> Any:
-        try:
-            return self[name]
-        except KeyError as e:
-            raise AttributeError(name) from e
-
-    def __setattr__(self, name: str, value: Any) -> None:
-        self[name] = value
-
-    def __delattr__(self, name: str) -> None:
-        del self[name]
-
-    def __repr__(self) -> str:
-        if not self:
-            return self.__class__.__name__ + "()"
-        width = max(map(len, self.keys())) + 1
-        return "\n".join(f"{k.rjust(width)}: {v!r}" for k, v in self.items())
-
-    def __dir__(self) -> List[str]:
-        return list(self.keys())
 
 
 def differential_evolution(func: Any, bounds: Any, args: Tuple[Any, ...] = (),
@@ -179,11 +151,7 @@ def _status(reason: int) -> str:
 
 
 def _progress_bar(total: int) -> Any:
-    try:
-        tqdm = importlib.import_module("tqdm.auto").tqdm
-    except ImportError:
-        raise ImportError('progress=True needs tqdm: pip install "ternavik[progress]" '
-                          '(or pip install tqdm)') from None
+    tqdm = import_optional("tqdm.auto", "tqdm", "progress=True").tqdm
     return tqdm(total=total, desc="differential_evolution", unit="gen")
 
 
@@ -261,8 +229,9 @@ def _polish(settings: Settings, evaluator: Any, engine: "EngineHandle", res: Opt
     if scipy_optimize is None and not callable(polish):
         if not _polish_warned:
             _polish_warned = True
-            warnings.warn('polish=True needs SciPy (pip install "ternavik[scipy]"); '
-                          'the result is not polished', RuntimeWarning, stacklevel=4)
+            warnings.warn('polish=True needs scipy; install it with pip install '
+                          '"ternavik[scipy]". The result is not polished', RuntimeWarning,
+                          stacklevel=4)
         return
     minimize = polish if callable(polish) else scipy_optimize.minimize
 

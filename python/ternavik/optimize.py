@@ -18,6 +18,7 @@ import numpy.typing as npt
 from ._backend import native
 from ._errors import InputError
 from ._native import native_address
+from ._result import OptimizeResult
 
 __all__ = ["OptimizeResult", "minimize", "native_address"]
 
@@ -26,46 +27,6 @@ Fitness = Union[Callable[[Vector], Any], int, Any]
 
 _INT64_MAX = 2 ** 63 - 1
 _UINT64_LIMIT = 2 ** 64
-
-
-class OptimizeResult(Dict[str, Any]):
-    """Outcome of an optimisation: a dict whose keys are also attributes.
-
-    ``x`` best position, ``fun`` fitness at x, ``success`` whether a finite
-    minimum was found, ``message`` why the run ended as it did, ``nfev``
-    rows evaluated, ``nit`` generations run. More fields may be added.
-    """
-
-    x: Vector
-    fun: float
-    success: bool
-    message: str
-    nfev: int
-    nit: int
-
-    def __getattr__(self, name: str) -> Any:
-        try:
-            return self[name]
-        except KeyError:
-            raise AttributeError(name) from None
-
-    def __setattr__(self, name: str, value: Any) -> None:
-        self[name] = value
-
-    def __delattr__(self, name: str) -> None:
-        try:
-            del self[name]
-        except KeyError:
-            raise AttributeError(name) from None
-
-    def __dir__(self) -> Any:
-        return list(self.keys())
-
-    def __repr__(self) -> str:
-        if not self:
-            return f"{type(self).__name__}()"
-        width = max(map(len, self.keys())) + 1
-        return "\n".join(f"{key.rjust(width)}: {value!r}" for key, value in self.items())
 
 
 def _bounds_arrays(bounds: Any) -> Tuple[Vector, Vector]:
