@@ -279,9 +279,10 @@ def minimize_population(fun: Any, native: Optional[int], low: np.ndarray, high: 
     """
     settings = read_settings(
         lambda x: 0.0, list(zip(low, high)), (), strategy, iters, 1,
-        math.nan if tol is None else tol, F, CR, None, seed, "random", 0.0, "deferred", 1, (),
-        None, None, False, "clip", None, None)
-    settings.pop, settings.native = pop, native
+        math.nan if tol is None else tol, 0.5, CR, None, seed, "random", 0.0, "deferred", 1,
+        (), None, None, False, "clip", None, None)
+    # The short form checks its own ranges (F up to 2 included) and sizes.
+    settings.pop, settings.native, settings.F, settings.F_high = pop, native, F, F
     rows_fitness = native if native is not None else _rows_fitness(fun, pop)
     engine = EngineHandle(settings)
     engine.evaluate(rows_fitness)

@@ -15,7 +15,6 @@ from typing import Any, Callable, Dict, Sequence, Tuple, Union, cast
 import numpy as np
 import numpy.typing as npt
 
-from ._backend import native
 from ._errors import InputError
 from ._native import native_address
 from ._result import OptimizeResult
@@ -115,7 +114,8 @@ def _result(best: float, position: Vector, nfev: int, nit: int) -> OptimizeResul
 
 
 def minimize(fun: Fitness, bounds: Union[Sequence[Tuple[float, float]], Any], *,
-             pop: int, iters: int, F: float = 0.5, CR: float = 0.7) -> OptimizeResult:
+             pop: int, iters: int, F: float = 0.5, CR: float = 0.7,
+             seed: Any = None) -> OptimizeResult:
     """Minimise ``fun`` over a box by differential evolution (DE/rand/1/bin).
 
     ``fun`` evaluates a whole population at once: a Python callable taking a
@@ -127,8 +127,11 @@ def minimize(fun: Fitness, bounds: Union[Sequence[Tuple[float, float]], Any], *,
 
     ``bounds`` holds one (low, high) pair per dimension. ``F`` lies in (0, 2],
     ``CR`` in [0, 1]. The run makes ``pop * (iters + 1)`` evaluations; there is
-    no early stop and no seed. ``success`` is False when no finite fitness
-    value was found; ``x`` is then NaN.
+    no early stop. ``seed`` (an int, a SeedSequence or a Generator) makes the
+    run repeatable bit for bit, whatever the number of threads; without it
+    every run differs. ``success`` is False when no finite fitness value was
+    found; ``x`` is then NaN. This is the short form of
+    :func:`ternavik.differential_evolution`, which takes SciPy's arguments.
     """
     low, high = _bounds_arrays(bounds)
     pop = _count(pop, "pop", 4, _INT64_MAX)
@@ -139,10 +142,10 @@ def minimize(fun: Fitness, bounds: Union[Sequence[Tuple[float, float]], Any], *,
     if address is None and not callable(fun):
         raise TypeError(f"fun must be a callable or a native function, "
                         f"got {type(fun).__name__}")
-    optimizer = native._DE(pop, low.size, options, (low, high))
-    # `fun` stays referenced by this frame until optimize returns, so the code
-    # behind `address` cannot be freed while the optimiser calls it.
-    target: Any = (_as_float64_result(cast(Callable[[Vector], Any], fun))
-                   if address is None else address)
-    best, position = optimizer.optimize(target, iters)
-    return _result(best, position, pop * (iters + 1), iters)
+    # Imported here: the engine's front end uses this module's result type.
+    from ._differential_evolution import minimize_population
+    # `fun` stays referenced by this frame until the run returns, so the code
+    # behind `address` cannot be freed while the engine calls it.
+    run = minimize_population(_as_float64_result(cast(Callable[[Vector], Any], fun)), address,
+                              low, high, pop, iters, options["F"], options["CR"], seed)
+    return _result(run.fun, run.x, run.nfev, run.nit)

@@ -405,3 +405,16 @@ def test_a_scipy_script_runs_unchanged_after_swapping_the_import():
     outputs = [run_python(SCIPY_SCRIPT.format(module=module)).stdout
                for module in ("scipy.optimize", "ternavik._differential_evolution")]
     assert outputs[0] == outputs[1]
+
+
+def test_minimize_short_form_gains_a_seed(native_library):
+    import ternavik
+    rows = lambda x: np.sum(x * x, axis=1)  # noqa: E731
+    runs = [ternavik.minimize(rows, BOX3, pop=12, iters=40, seed=21) for _ in range(2)]
+    assert runs[0].x.tobytes() == runs[1].x.tobytes() and runs[0].fun == runs[1].fun
+    assert runs[0].nfev == 12 * 41 and runs[0].nit == 40 and runs[0].success
+    native = ternavik.minimize(function_address(native_library, "sphere"), BOX3, pop=12,
+                               iters=40, seed=21)
+    assert native.x.tobytes() == runs[0].x.tobytes()
+    unseeded = [ternavik.minimize(rows, BOX3, pop=12, iters=3).x.tobytes() for _ in range(2)]
+    assert unseeded[0] != unseeded[1]
