@@ -23,7 +23,8 @@ from ._errors import InputError
 from ._matrix import NAN_POLICIES, PreparedMatrix, prepare_matrix
 from ._version import __version__
 from .functions import FUNCTIONS
-from .optimize import check_size, minimize
+from ._de_settings import ALL_STRATEGIES
+from .optimize import check_size, short_form
 
 EXAMPLE_PATH = os.path.join(os.path.dirname(__file__), "data", "suppliers.csv")
 EXAMPLE_KINDS = "min,min,min,max,max"
@@ -276,13 +277,16 @@ def run_optimize(args: argparse.Namespace) -> None:
                          f"choose from {', '.join(FUNCTIONS)}")
     if args.dims < 1:
         raise InputError(f"--dims must be at least 1, got {args.dims}")
-    check_size(max(args.pop, 0), args.dims)  # before making one pair of bounds per dimension
+    pop = args.pop if args.popsize is None else args.popsize * args.dims
+    iters = args.iters if args.maxiter is None else args.maxiter
+    check_size(max(pop, 0), args.dims)  # before making one pair of bounds per dimension
     fun, box = FUNCTIONS[args.function]
     low, high = args.bounds if args.bounds is not None else box
-    result = minimize(fun, [(low, high)] * args.dims, pop=args.pop, iters=args.iters,
-                      F=args.F, CR=args.CR)
+    result = short_form(fun, [(low, high)] * args.dims, pop=pop, iters=iters, F=args.F,
+                        CR=args.CR, seed=args.seed, strategy=args.strategy, tol=args.tol,
+                        progress=args.progress)
     print(f"function     {args.function} in {args.dims} dimensions on [{low:g}, {high:g}]")
-    print(f"evaluations  {result.nfev} ({args.pop} x {args.iters + 1})")
+    print(f"evaluations  {result.nfev} ({pop} x {result.nit + 1})")
     print(f"best value   {result.fun!r}")
     print("position     " + " ".join(repr(float(v)) for v in result.x))
     print(f"result       {result.message}")
@@ -330,8 +334,20 @@ def build_parser() -> argparse.ArgumentParser:
                        description="minimise a standard test function by DE")
     p.add_argument("function", help=f"one of {', '.join(FUNCTIONS)}")
     p.add_argument("--dims", type=int, default=5, help="dimensions (default 5)")
-    p.add_argument("--pop", type=int, default=40, help="population size (default 40)")
-    p.add_argument("--iters", type=int, default=500, help="generations (default 500)")
+    size = p.add_mutually_exclusive_group()
+    size.add_argument("--pop", type=int, default=40, help="population size (default 40)")
+    size.add_argument("--popsize", type=int,
+                      help="population size as a multiple of --dims, as SciPy counts it")
+    length = p.add_mutually_exclusive_group()
+    length.add_argument("--iters", type=int, default=500, help="generations (default 500)")
+    length.add_argument("--maxiter", type=int, help="the same as --iters, SciPy's name")
+    p.add_argument("--seed", type=int, help="makes the run repeatable (default: a fresh one)")
+    p.add_argument("--strategy", default="rand1bin", choices=ALL_STRATEGIES,
+                   help="mutation and crossover (default rand1bin)")
+    p.add_argument("--tol", type=float, help="stop once the spread of the population's values "
+                   "is at most tol x |their mean| (default: run every generation)")
+    p.add_argument("--progress", action="store_true",
+                   help="show a progress bar with the best value (needs tqdm)")
     p.add_argument("--bounds", type=float, nargs=2, metavar=("LOW", "HIGH"),
                    help="search box for every dimension (default: the function's usual one)")
     p.add_argument("--F", type=float, default=0.5, help="scale factor in (0, 2] (default 0.5)")
@@ -364,7 +380,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
                                                          else argv))
     try:
         COMMANDS[args.command](args)
-    except (InputError, ValueError, OverflowError) as error:
+    except (InputError, ValueError, OverflowError, ImportError) as error:
         print(f"ternavik: error: {error}", file=sys.stderr)
         return 2
     except MemoryError:

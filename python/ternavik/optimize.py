@@ -133,6 +133,15 @@ def minimize(fun: Fitness, bounds: Union[Sequence[Tuple[float, float]], Any], *,
     found; ``x`` is then NaN. This is the short form of
     :func:`ternavik.differential_evolution`, which takes SciPy's arguments.
     """
+    return short_form(fun, bounds, pop=pop, iters=iters, F=F, CR=CR, seed=seed)
+
+
+def short_form(fun: Fitness, bounds: Any, *, pop: int, iters: int, F: float = 0.5,
+               CR: float = 0.7, seed: Any = None, strategy: str = "rand1bin",
+               tol: Any = None, progress: bool = False) -> OptimizeResult:
+    """minimize with the engine's further options (for the command line):
+    one of SciPy's strategy names, a convergence tolerance (None: run all
+    ``iters`` generations) and a progress bar."""
     low, high = _bounds_arrays(bounds)
     pop = _count(pop, "pop", 4, _INT64_MAX)
     iters = _count(iters, "iters", 0, _UINT64_LIMIT)
@@ -147,5 +156,9 @@ def minimize(fun: Fitness, bounds: Union[Sequence[Tuple[float, float]], Any], *,
     # `fun` stays referenced by this frame until the run returns, so the code
     # behind `address` cannot be freed while the engine calls it.
     run = minimize_population(_as_float64_result(cast(Callable[[Vector], Any], fun)), address,
-                              low, high, pop, iters, options["F"], options["CR"], seed)
-    return _result(run.fun, run.x, run.nfev, run.nit)
+                              low, high, pop, iters, options["F"], options["CR"], seed,
+                              strategy=strategy, tol=tol, progress=progress)
+    result = _result(run.fun, run.x, run.nfev, run.nit)
+    if result.success and tol is not None:
+        result.success, result.message = run.success, run.message
+    return result

@@ -418,3 +418,18 @@ def test_minimize_short_form_gains_a_seed(native_library):
     assert native.x.tobytes() == runs[0].x.tobytes()
     unseeded = [ternavik.minimize(rows, BOX3, pop=12, iters=3).x.tobytes() for _ in range(2)]
     assert unseeded[0] != unseeded[1]
+
+
+@pytest.mark.parametrize("options, summary", [
+    ("--pop 20 --iters 100", "evaluations  2020 (20 x 101)"),
+    ("--popsize 5 --maxiter 50 --strategy best2exp", "evaluations  1020 (20 x 51)"),
+    ("--pop 20 --iters 10000 --tol 0.5", "Optimization terminated successfully."),
+])
+def test_cli_optimize_seed_and_engine_options(capsys, options, summary):
+    from ternavik.cli import main
+    argv = ["optimize", "sphere", "--dims", "4", "--seed", "4"] + options.split()
+    outputs = []
+    for _ in range(2):
+        assert main(argv) == 0
+        outputs.append(capsys.readouterr().out)
+    assert outputs[0] == outputs[1] and summary in outputs[0]
