@@ -22,7 +22,7 @@ import numpy as np
 from scipy.optimize import differential_evolution
 
 import _ternavik
-from ternavik._differential_evolution import differential_evolution as engine_de
+from ternavik import differential_evolution as engine_de
 
 F, CR = 0.5, 0.7
 LOW, HIGH = -5.12, 5.12
@@ -199,7 +199,7 @@ def engine_tables(native_c, numba_native, rounds, quick):
 
 INTERRUPTED_RUN = """
 import ctypes, os, signal, sys, threading, time
-from ternavik._differential_evolution import differential_evolution
+from ternavik import differential_evolution
 lib = ctypes.CDLL(sys.argv[1])
 pop, dims, native = int(sys.argv[2]), int(sys.argv[3]), sys.argv[4] == "native"
 def python_rastrigin(x):

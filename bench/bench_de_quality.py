@@ -19,7 +19,7 @@ import numpy as np
 from scipy.optimize import differential_evolution as scipy_de
 from scipy.stats import mannwhitneyu
 
-from ternavik._differential_evolution import differential_evolution as ternavik_de
+from ternavik import differential_evolution as ternavik_de
 
 
 def sphere(x):

@@ -4,8 +4,9 @@
     w, s = ternavik.entropy_weight(df, kinds={"price": "min", "speed": "max"})
     c = ternavik.topsis(df, "entropy", "-+", nan_policy="omit")
     ternavik.rank(c)                    # 1 = best, NaN last
-    r = ternavik.minimize(f, [(-5, 5)] * 3, pop=40, iters=200)
+    r = ternavik.minimize(f, [(-5, 5)] * 3, pop=40, iters=200, seed=1)
     r.success, r.x, r.fun
+    r = ternavik.differential_evolution(g, [(-5, 5)] * 3, rng=1)   # SciPy's arguments
 
 The native functions are available unchanged as ``ternavik.core.entropy_weight``,
 ``ternavik.core.topsis`` and ``ternavik.core._DE`` (the ``_ternavik`` module).
@@ -21,6 +22,7 @@ import _ternavik as core  # noqa: E402
 from _ternavik import _DE
 
 from . import functions
+from ._differential_evolution import differential_evolution
 from ._errors import InputError
 from ._native import native_address
 from ._version import __version__
@@ -28,6 +30,6 @@ from .mcda import entropy_weight, rank, topsis
 from .optimize import OptimizeResult, minimize
 
 __all__ = [
-    "InputError", "OptimizeResult", "_DE", "core", "entropy_weight", "functions",
-    "minimize", "native_address", "rank", "topsis",
+    "InputError", "OptimizeResult", "_DE", "core", "differential_evolution", "entropy_weight",
+    "functions", "minimize", "native_address", "rank", "topsis",
 ]

@@ -13,7 +13,7 @@ import pytest
 
 from conftest import function_address, run_python, sphere_columns, sphere_point
 from ternavik._de_settings import ALL_STRATEGIES
-from ternavik._differential_evolution import differential_evolution
+from ternavik import differential_evolution
 
 BOX3 = [(-5.0, 5.0)] * 3
 
@@ -58,7 +58,7 @@ import numpy as np
 sys.path.insert(0, {tests!r})
 import ternavik._de_settings as settings
 from conftest import native_library, function_address
-from ternavik._differential_evolution import differential_evolution
+from ternavik import differential_evolution
 settings.PARALLEL_THRESHOLD = 0  # every generation on the pool
 import ctypes
 lib = ctypes.CDLL({library!r})
@@ -177,7 +177,7 @@ INTERRUPT = """
 import ctypes, os, signal, sys, threading, time
 sys.path.insert(0, {tests!r})
 from conftest import function_address
-from ternavik._differential_evolution import differential_evolution
+from ternavik import differential_evolution
 lib = ctypes.CDLL({library!r})
 lib.set_busy_nanoseconds(ctypes.c_int64(1000000))
 {fun}
@@ -403,7 +403,7 @@ print(sorted(k for k in vec if k in ("x", "fun", "nfev", "nit", "success", "mess
 def test_a_scipy_script_runs_unchanged_after_swapping_the_import():
     pytest.importorskip("scipy.optimize")
     outputs = [run_python(SCIPY_SCRIPT.format(module=module)).stdout
-               for module in ("scipy.optimize", "ternavik._differential_evolution")]
+               for module in ("scipy.optimize", "ternavik")]
     assert outputs[0] == outputs[1]
 
 
