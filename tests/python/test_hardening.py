@@ -8,6 +8,7 @@ import signal
 import subprocess
 import sys
 import textwrap
+import threading
 import time
 
 import numpy as np
@@ -37,7 +38,7 @@ def sphere_library(native):  # noqa: F811
 # ---- fork -------------------------------------------------------------------
 
 FORK_PRELUDE = """
-import ctypes, multiprocessing, os, sys
+import ctypes, multiprocessing, os, signal, sys
 import numpy as np
 from _ternavik import _DE, topsis
 sphere = ctypes.cast(ctypes.CDLL({library}).sphere, ctypes.c_void_p).value
@@ -46,9 +47,14 @@ d, w, k = rng.random((50, 4)), np.ones(4), np.ones(4, np.int64)
 expected = topsis(d, w, k).tobytes()        # the parent's pool is running now
 big = _DE(20000, 11, {{}}, (np.full(11, -1.0), np.ones(11)))   # parallel trials
 
+def time_limit():
+    # a forked process that hangs must not outlive the test
+    signal.alarm({seconds})
+
 def in_child(work):
     pid = os.fork()
     if pid == 0:
+        time_limit()
         try:
             work()
         except BaseException as e:
@@ -70,7 +76,7 @@ in_child(lambda: in_child(same_topsis))      # a grandchild too
 same_topsis()                                # the parent's pool goes on
 """,
     "fork-context multiprocessing.Pool maps topsis": """
-with multiprocessing.get_context("fork").Pool(2) as pool:
+with multiprocessing.get_context("fork").Pool(2, initializer=time_limit) as pool:
     assert pool.map(same_topsis, range(8)) == [True] * 8
 same_topsis()
 """,
@@ -87,7 +93,8 @@ big.optimize(sphere, 1)
 
 @pytest.mark.parametrize("scenario", sorted(FORK_SCENARIOS))
 def test_forked_child_gets_a_working_pool(scenario, native):  # noqa: F811
-    code = FORK_PRELUDE.format(library=sphere_library(native)) + FORK_SCENARIOS[scenario]
+    code = FORK_PRELUDE.format(library=sphere_library(native), seconds=CHILD_SECONDS // 2)
+    code += FORK_SCENARIOS[scenario]
     done = child(code + "\nprint('ok')\n", env={"RAYON_NUM_THREADS": "2"})
     assert succeeded(done), f"{scenario}: exit {done.returncode}\n{done.stdout}\n{done.stderr}"
 
@@ -269,6 +276,9 @@ def test_ctrl_c_stops_a_long_run(fitness, native):  # noqa: F811
     code = INTERRUPT_CHILD.format(library=sphere_library(native), fitness=fitness)
     process = subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE,
                                stderr=subprocess.PIPE, text=True)
+    # a run that ignores the signal would go on for hours
+    watchdog = threading.Timer(CHILD_SECONDS, process.kill)
+    watchdog.start()
     try:
         assert process.stdout.readline().strip() == "running"
         time.sleep(0.3)
@@ -280,6 +290,7 @@ def test_ctrl_c_stops_a_long_run(fitness, native):  # noqa: F811
         # read through the same buffered files: readline may have read ahead
         rest, errors = process.stdout.read(), process.stderr.read()
     finally:
+        watchdog.cancel()
         process.kill()
     assert line == "interrupted", errors
     assert latency < 0.5, f"KeyboardInterrupt arrived {latency:.2f} s after SIGINT"
