@@ -255,21 +255,31 @@ TEST_F(FreshProcess, FailedStartFailsEveryLoop) {
 
 // Child: a pool used before fork() is replaced in the forked child by a
 // fresh one of the same size (the variables are not read again), and the
-// parent's pool goes on working.
+// parent's pool goes on working. Another thread keeps handing loops to the
+// pool meanwhile, so forks land while jobs are being queued.
 [[noreturn]] void forked_child_pool() {
     setenv("RAYON_NUM_THREADS", "3", 1);
     bool ok = pool_behaves();
     setenv("RAYON_NUM_THREADS", "5", 1);
-    for (int round = 0; round < 2 && ok; ++round) {
+    std::atomic<bool> stop{false}, background_ok{true};
+    std::thread background([&] {
+        while (!stop.load())
+            if (!covers_exactly_once(97)) background_ok = false;
+    });
+    for (int round = 0; round < 20 && ok; ++round) {
         const pid_t child = fork();
-        if (child == 0) _exit(pool_size() == 3 && pool_behaves() ? 0 : 1);
-        // The parent keeps looping while the child starts its pool.
+        if (child == 0) {
+            alarm(60);  // a child that hangs must not outlive the test
+            _exit(pool_size() == 3 && pool_behaves() ? 0 : 1);
+        }
         ok = ok && pool_behaves();
         int status = 0;
         ok = ok && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
              WEXITSTATUS(status) == 0;
     }
-    std::exit(ok && pool_size() == 3 ? 0 : 1);
+    stop = true;
+    background.join();
+    std::exit(ok && background_ok && pool_size() == 3 ? 0 : 1);
 }
 
 TEST_F(FreshProcess, ForkedChildStartsItsOwnPool) {
