@@ -65,9 +65,8 @@ void ArrayView::release() {
     if (!array_) return;
     try {
         release_shared(array_.get());
-    } catch (const ThreadEnding&) {
-        throw;
     } catch (...) {
+        if (thread_is_ending()) throw;
         // The registry was found when the borrow was taken and is cached for
         // the process, so it cannot be missing here.
     }

@@ -70,9 +70,8 @@ int shared_borrow(void* state, PyObject* array) {
         if (any_overlapping(ranges, range, [](long count) { return count < 0; })) return -1;
         ranges[range] = 1;
         return 0;
-    } catch (const ThreadEnding&) {
-        throw;
     } catch (...) {
+        if (thread_is_ending()) throw;
         return -1;
     }
 }
@@ -86,9 +85,8 @@ int exclusive_borrow(void* state, PyObject* array) {
         if (any_overlapping(ranges, range, [](long count) { return count != 0; })) return -1;
         ranges[range] = -1;
         return 0;
-    } catch (const ThreadEnding&) {
-        throw;
     } catch (...) {
+        if (thread_is_ending()) throw;
         return -1;
     }
 }
@@ -105,9 +103,8 @@ void release(void* state, PyObject* array, Update update) {
         if (found != group->second.end() && update(found->second) == 0)
             group->second.erase(found);
         if (group->second.empty()) groups.erase(group);
-    } catch (const ThreadEnding&) {
-        throw;
     } catch (...) {
+        if (thread_is_ending()) throw;
     }
 }
 

@@ -86,9 +86,6 @@ PyObject* entry_guard(Body&& body) {
         Result<PyRef> result = body();
         if (result.ok()) return result.value().release();
         std::move(result.error()).raise();
-    } catch (const ThreadEnding&) {
-        detail::thread_ending = true;
-        throw;
     } catch (const InternalFailure& failure) {
         detail::raise_internal_failure(failure.what());
     } catch (const std::bad_alloc&) {
@@ -96,6 +93,10 @@ PyObject* entry_guard(Body&& body) {
     } catch (const std::exception& failure) {
         detail::raise_internal_failure(failure.what());
     } catch (...) {
+        if (thread_is_ending()) {
+            detail::thread_ending = true;
+            throw;
+        }
         detail::raise_internal_failure(nullptr);
     }
     return nullptr;

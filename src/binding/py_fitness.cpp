@@ -17,7 +17,7 @@ constexpr std::uint64_t lowest_native_address = 4096;
 PyObject* call_user_code(PyObject* callable, PyObject* arguments) {
     try {
         return PyObject_Call(callable, arguments, nullptr);
-    } catch (const ThreadEnding&) {
+    } catch (...) {  // only a thread being ended can unwind out of it
         detail::thread_ending = true;
         throw;
     }

@@ -6,18 +6,14 @@
 #endif
 #define PY_SSIZE_T_CLEAN
 #include <Python.h>
-#include <cxxabi.h>
 
 #include <exception>
 #include <optional>
 #include <utility>
 
-namespace ternavik {
+#include "runtime/thread_ending.hpp"
 
-// pthread_exit unwinds the thread it ends with this exception. CPython ends
-// a daemon thread that way when it tries to take the interpreter lock back
-// while the interpreter shuts down. Every handler must let it pass.
-using ThreadEnding = abi::__forced_unwind;
+namespace ternavik {
 
 namespace detail {
 // Set on a thread that the interpreter is ending: it no longer holds the
@@ -90,7 +86,7 @@ private:
         PyThreadState* state = std::exchange(state_, nullptr);
         try {
             PyEval_RestoreThread(state);
-        } catch (const ThreadEnding&) {
+        } catch (...) {  // only a thread being ended can unwind out of it
             detail::thread_ending = true;
             throw;
         }
@@ -112,11 +108,12 @@ auto call_without_lock(Body&& body) {
         GilRelease released;
         try {
             result.emplace(body(released));
-        } catch (const ThreadEnding&) {
-            released.abandon();
-            detail::thread_ending = true;
-            throw;
         } catch (...) {
+            if (thread_is_ending()) {
+                released.abandon();
+                detail::thread_ending = true;
+                throw;
+            }
             failure = std::current_exception();
         }
     }

@@ -1,6 +1,5 @@
 #include "runtime/parallel_for.hpp"
 
-#include <cxxabi.h>
 #include <pthread.h>
 
 #include <algorithm>
@@ -14,6 +13,7 @@
 #include "runtime/internal_failure.hpp"
 #include "runtime/processor_count.hpp"
 #include "runtime/thread_count.hpp"
+#include "runtime/thread_ending.hpp"
 #include "runtime/worker_threads.hpp"
 
 namespace ternavik {
@@ -139,21 +139,20 @@ struct RangeJob : Job {
     Latch done;
 };
 
-// pthread_exit (or a cancellation) unwinds the thread it ends with this
-// exception; it must pass through every frame, never be caught for good.
-using ThreadEnding = abi::__forced_unwind;
-
 // Runs a taken job's work and sets its latch. If this worker is ended
 // meanwhile, the owner is still answered, so it never waits forever.
 template <class Work>
 void complete(RangeJob& job, Work&& work) {
     try {
         job.failure = work();
-    } catch (const ThreadEnding&) {
-        job.failure = std::make_exception_ptr(
-            InternalFailure("a worker thread was ended while it ran part of a loop"));
+    } catch (...) {
+        const bool ending = thread_is_ending();
+        job.failure = ending ? std::make_exception_ptr(InternalFailure(
+                                   "a worker thread was ended while it ran part of a loop"))
+                             : std::current_exception();
         job.done.set();
-        throw;
+        if (ending) throw;
+        return;
     }
     job.done.set();
 }
@@ -209,9 +208,8 @@ std::exception_ptr run_range(const Loop& loop, Range range, bool migrated) {
         return join(loop, left_half(range), right_half(range), false);
     try {
         loop.piece(loop.context, range.begin, range.end);
-    } catch (const ThreadEnding&) {
-        throw;
     } catch (...) {
+        if (thread_is_ending()) throw;
         return std::current_exception();
     }
     return nullptr;
