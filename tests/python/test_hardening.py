@@ -134,6 +134,12 @@ threading.Thread(target=loop, daemon=True).start()
 running.wait()
 print("ok")
 """
+    if scenario == "ctypes callback" and os.environ.get("TERNAVIK_SANITIZED") == "address":
+        # pthread_exit unwinds the frame that called the callback without
+        # the epilogue that unpoisons its scopes; ASan then reports its own
+        # write into that stack (in __asan_handle_no_return) as
+        # stack-use-after-scope. The plain builds run this case.
+        pytest.skip("ASan misreads a forced unwind out of a native call")
     for _ in range(3):
         done = child(code)
         assert succeeded(done) and "terminate" not in done.stderr, (
