@@ -54,11 +54,13 @@ preload="$(gcc -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so.
 )
 
 section "ThreadSanitizer: pool, generators, evolution"
+# ThreadSanitizer cannot follow a child that starts threads after a fork of
+# a threaded process, so the forked-pool test runs in the plain and ASan builds.
 cmake -S . -B build/ci-tsan -G Ninja -DTERNAVIK_SANITIZE=thread -DTERNAVIK_BUILD_MODULE=OFF \
     -DTERNAVIK_BUILD_TESTS=ON -DTERNAVIK_WERROR=ON -DCMAKE_CXX_FLAGS="-g" >/dev/null
 cmake --build build/ci-tsan -j2
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:allocator_may_return_null=1 ./build/ci-tsan/ternavik_cpp_tests --gtest_brief=1 \
-    --gtest_filter='RunParallel.*:FreshProcess.*:Positions/*:Faults.*:ThreadRng.*:OsFailure.*:ChaChaRng.*:Evolution.*:EvolutionShadow*'
+    --gtest_filter='RunParallel.*:FreshProcess.*:Positions/*:Faults.*:ThreadRng.*:OsFailure.*:ChaChaRng.*:Evolution.*:EvolutionShadow*:-FreshProcess.ForkedChildStartsItsOwnPool'
 
 section "figures"
 cat "$report"

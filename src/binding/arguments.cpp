@@ -53,8 +53,10 @@ Status bind_keywords(const ArgumentDescription& description, PyObject* kwargs,
     while (PyDict_Next(kwargs, &position, &key, &value)) {
         std::size_t k = parameter_index(description, key);
         if (k == description.count) {
+            // str() of the key may run Python code that changes the dictionary.
+            const PyRef held_key = PyRef::borrow(key);
             std::string text;
-            object_text(key, text);
+            object_text(held_key.get(), text);
             return PyErr::pending(PyExc_TypeError, std::string(description.name_in_messages) +
                                                        " got an unexpected keyword argument '" +
                                                        text + "'");
@@ -69,8 +71,9 @@ Status bind_keywords(const ArgumentDescription& description, PyObject* kwargs,
 }
 
 std::string type_qualname(PyObject* object) {
-    PyRef name = PyRef::steal(
-        PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(object)), "__qualname__"));
+    // The attribute lookup can run a metaclass's Python code.
+    const PyRef type = PyRef::borrow(reinterpret_cast<PyObject*>(Py_TYPE(object)));
+    PyRef name = PyRef::steal(PyObject_GetAttrString(type.get(), "__qualname__"));
     std::string text;
     if (!name || !PyUnicode_Check(name.get()) || !object_text(name.get(), text)) {
         PyErr_Clear();
@@ -99,6 +102,17 @@ Status bind_arguments(const ArgumentDescription& description, PyObject* args, Py
     }
     for (std::size_t k = 0; k < description.count; ++k)
         if (slots[k] == nullptr) return missing_arguments(description, slots);
+    return ok_status();
+}
+
+Status bind_arguments(const ArgumentDescription& description, PyObject* args, PyObject* kwargs,
+                      PyRef* slots) {
+    // Binding itself runs no Python code on success, so the borrowed slots
+    // are still valid when they are taken over here.
+    std::vector<PyObject*> borrowed(description.count);
+    Status bound = bind_arguments(description, args, kwargs, borrowed.data());
+    if (!bound.ok()) return bound;
+    for (std::size_t k = 0; k < description.count; ++k) slots[k] = PyRef::borrow(borrowed[k]);
     return ok_status();
 }
 

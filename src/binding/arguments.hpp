@@ -16,8 +16,16 @@ struct ArgumentDescription {
     std::size_t count;
 };
 
-// Fills slots[0..count) from the positional tuple and the keyword
-// dictionary (either may be NULL), or returns the binding TypeError.
+// Fills slots[0..count) with strong references to the arguments, from the
+// positional tuple and the keyword dictionary (either may be NULL), or
+// returns the binding TypeError. The references are strong because the
+// keyword dictionary can be the caller's own (`_DE(**d)`), which Python code
+// run during conversion (an __index__, say) may change.
+Status bind_arguments(const ArgumentDescription& description, PyObject* args, PyObject* kwargs,
+                      PyRef* slots);
+
+// The same with borrowed slots: valid only while no Python code runs, so
+// prefer the PyRef form.
 Status bind_arguments(const ArgumentDescription& description, PyObject* args, PyObject* kwargs,
                       PyObject** slots);
 

@@ -14,10 +14,11 @@ constexpr char array_expected[] = "PyArray<T, D>";
 constexpr char keeper_name[] = "ternavik.buffer";
 
 bool has_dtype(const NumpyApi& numpy, PyObject* array, int type_number) {
-    PyObject* actual = array_fields(array)->descr;
+    // Held: setting the array's dtype from Python would drop the descriptor.
+    const PyRef actual = PyRef::borrow(array_fields(array)->descr);
     PyRef required = PyRef::steal(numpy.descr_from_type(type_number));
     if (!required) api_call_failed();
-    return actual == required.get() || numpy.equiv_types(actual, required.get());
+    return actual.get() == required.get() || numpy.equiv_types(actual.get(), required.get());
 }
 
 void free_kept_buffer(PyObject* capsule) {
@@ -65,6 +66,7 @@ void ArrayView::release() {
     try {
         release_shared(array_.get());
     } catch (...) {
+        if (thread_is_ending()) throw;
         // The registry was found when the borrow was taken and is cached for
         // the process, so it cannot be missing here.
     }

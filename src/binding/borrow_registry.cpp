@@ -71,6 +71,7 @@ int shared_borrow(void* state, PyObject* array) {
         ranges[range] = 1;
         return 0;
     } catch (...) {
+        if (thread_is_ending()) throw;
         return -1;
     }
 }
@@ -85,6 +86,7 @@ int exclusive_borrow(void* state, PyObject* array) {
         ranges[range] = -1;
         return 0;
     } catch (...) {
+        if (thread_is_ending()) throw;
         return -1;
     }
 }
@@ -102,6 +104,7 @@ void release(void* state, PyObject* array, Update update) {
             group->second.erase(found);
         if (group->second.empty()) groups.erase(group);
     } catch (...) {
+        if (thread_is_ending()) throw;
     }
 }
 

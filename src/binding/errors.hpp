@@ -69,9 +69,11 @@ bool object_text(PyObject* object, std::string& out);
 PyObject* panic_exception_type();
 
 // Runs an entry point's body and turns its outcome into the C-API
-// convention: a new reference, or NULL with an exception set.
+// convention: a new reference, or NULL with an exception set. Not noexcept,
+// and neither may the shims that call it be: a thread that the interpreter
+// ends on its way out (pthread_exit) unwinds through here to CPython.
 template <class Body>
-PyObject* entry_guard(Body&& body) noexcept;
+PyObject* entry_guard(Body&& body);
 
 namespace detail {
 void raise_internal_failure(const char* message) noexcept;
@@ -79,7 +81,7 @@ void raise_memory_error() noexcept;
 }  // namespace detail
 
 template <class Body>
-PyObject* entry_guard(Body&& body) noexcept {
+PyObject* entry_guard(Body&& body) {
     try {
         Result<PyRef> result = body();
         if (result.ok()) return result.value().release();
@@ -91,6 +93,10 @@ PyObject* entry_guard(Body&& body) noexcept {
     } catch (const std::exception& failure) {
         detail::raise_internal_failure(failure.what());
     } catch (...) {
+        if (thread_is_ending()) {
+            detail::thread_ending = true;
+            throw;
+        }
         detail::raise_internal_failure(nullptr);
     }
     return nullptr;

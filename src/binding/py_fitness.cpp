@@ -12,13 +12,25 @@ namespace {
 // end the process.
 constexpr std::uint64_t lowest_native_address = 4096;
 
+// Calls the user's function. If the interpreter ends this thread meanwhile
+// (it is shutting down), the references this thread owns are left alone.
+PyObject* call_user_code(PyObject* callable, PyObject* arguments) {
+    try {
+        return PyObject_Call(callable, arguments, nullptr);
+    } catch (...) {  // only a thread being ended can unwind out of it
+        detail::thread_ending = true;
+        throw;
+    }
+}
+
 }  // namespace
 
 bool CallableFitness::evaluate(double* matrix, std::uint64_t rows, std::uint64_t cols,
                                double* fitness) {
+    if ((error_ = interrupts_.poll())) return false;
     PyRef population = matrix_to_array(matrix, rows, cols);
     PyRef arguments = make_tuple({population.release()});
-    PyRef returned = PyRef::steal(PyObject_Call(callable_.get(), arguments.get(), nullptr));
+    PyRef returned = PyRef::steal(call_user_code(callable_.get(), arguments.get()));
     if (!returned) {
         error_ = PyErr::fetch();
         return false;

@@ -1,39 +1,93 @@
 #include "runtime/parallel_for.hpp"
 
+#include <pthread.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <exception>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "runtime/internal_failure.hpp"
 #include "runtime/processor_count.hpp"
 #include "runtime/thread_count.hpp"
+#include "runtime/thread_ending.hpp"
 #include "runtime/worker_threads.hpp"
 
 namespace ternavik {
 namespace {
 
-// The process-wide pool, or why it could not be started.
-struct PoolStart {
-    WorkerThreads* pool = nullptr;
-    std::string failure;
+// The process-wide pool. It starts at the first loop; a failed start is
+// final. A forked child has none of the parent's workers, so the fork
+// handlers below make the pool count as not started there, and the child's
+// first loop starts a fresh one of the parent's size.
+struct PoolState {
+    std::mutex start_mutex;  // held while starting, and across fork()
+    std::atomic<WorkerThreads*> pool{nullptr};
+    std::string failure;           // why the start failed, if it did
+    std::size_t size_in_child = 0;  // the parent's size, after a fork
+    bool fork_handlers_installed = false;
 };
 
-PoolStart start_pool() {
-    const std::size_t size = thread_count_from_env(
-        std::getenv("RAYON_NUM_THREADS"), std::getenv("RAYON_RS_NUM_CPUS"), processor_count());
-    // Never destroyed: detached workers use it until the process ends. After
-    // a failed start the workers already created idle on it forever.
-    auto* pool = new WorkerThreads(size);
-    if (auto error = pool->start())
-        return {nullptr, "The global thread pool has not been initialized.: " + *error};
-    return {pool, {}};
+// Never destroyed: detached workers use the pool until the process ends.
+PoolState& pool_state() {
+    static PoolState* state = new PoolState;
+    return *state;
+}
+
+// Before fork(): no pool is half started and no job half queued.
+void before_fork() {
+    PoolState& state = pool_state();
+    state.start_mutex.lock();
+    if (WorkerThreads* pool = state.pool.load()) pool->lock_queue();
+}
+
+void after_fork_in_parent() {
+    PoolState& state = pool_state();
+    if (WorkerThreads* pool = state.pool.load()) pool->unlock_queue();
+    state.start_mutex.unlock();
+}
+
+// The child's copy of the pool has no threads: leave it (its memory may be
+// referenced by copied stacks) and start afresh on demand.
+void after_fork_in_child() {
+    PoolState& state = pool_state();
+    if (WorkerThreads* pool = state.pool.load()) {
+        state.size_in_child = pool->size();
+        state.pool.store(nullptr);
+    }
+    state.start_mutex.unlock();
+}
+
+// Starts the pool; the caller holds the start mutex.
+void start_pool(PoolState& state) {
+    if (!state.fork_handlers_installed) {
+        if (const int error = pthread_atfork(before_fork, after_fork_in_parent, after_fork_in_child))
+            throw InternalFailure("pthread_atfork failed with error " + std::to_string(error));
+        state.fork_handlers_installed = true;
+    }
+    const std::size_t size =
+        state.size_in_child != 0
+            ? state.size_in_child
+            : thread_count_from_env(std::getenv("RAYON_NUM_THREADS"),
+                                    std::getenv("RAYON_RS_NUM_CPUS"), processor_count());
+    auto pool = std::make_unique<WorkerThreads>(size);
+    if (auto error = pool->start()) {
+        state.failure = "The global thread pool has not been initialized.: " + *error;
+        return;
+    }
+    state.pool.store(pool.release());
 }
 
 WorkerThreads& global_pool() {
-    static const PoolStart start = start_pool();
-    if (start.pool == nullptr) throw InternalFailure(start.failure);
-    return *start.pool;
+    PoolState& state = pool_state();
+    if (WorkerThreads* pool = state.pool.load(std::memory_order_acquire)) return *pool;
+    std::lock_guard lock(state.start_mutex);
+    if (state.failure.empty() && state.pool.load() == nullptr) start_pool(state);
+    if (!state.failure.empty()) throw InternalFailure(state.failure);
+    return *state.pool.load();
 }
 
 struct Loop {
@@ -71,7 +125,7 @@ Range right_half(const Range& range) {
     return {range.begin + (range.end - range.begin) / 2, range.end, range.budget};
 }
 
-std::exception_ptr run_range(const Loop& loop, Range range, bool migrated) noexcept;
+std::exception_ptr run_range(const Loop& loop, Range range, bool migrated);
 
 // Right half of a fork-join pair, or (for a loop entered from outside the
 // pool) the whole pair, offered to idle workers.
@@ -85,37 +139,77 @@ struct RangeJob : Job {
     Latch done;
 };
 
+// Runs a taken job's work and sets its latch. If this worker is ended
+// meanwhile, the owner is still answered, so it never waits forever.
+template <class Work>
+void complete(RangeJob& job, Work&& work) {
+    try {
+        job.failure = work();
+    } catch (...) {
+        const bool ending = thread_is_ending();
+        job.failure = ending ? std::make_exception_ptr(InternalFailure(
+                                   "a worker thread was ended while it ran part of a loop"))
+                             : std::current_exception();
+        job.done.set();
+        if (ending) throw;
+        return;
+    }
+    job.done.set();
+}
+
+// A job offered from a frame lives on that frame's stack, so it must be out
+// of the pool's hands before the frame goes, also when the frame unwinds
+// because its thread is being ended: then it is withdrawn or waited for.
+class OfferedJob {
+public:
+    OfferedJob(WorkerThreads& pool, RangeJob& job) : pool_(pool), job_(job) { pool_.offer(job_); }
+    ~OfferedJob() {
+        if (!settled_ && !pool_.take_back(job_)) job_.done.sleep_until_set();
+    }
+    OfferedJob(const OfferedJob&) = delete;
+    OfferedJob& operator=(const OfferedJob&) = delete;
+
+    // Withdraws the job if nobody has taken it yet.
+    bool take_back() { return settled_ = pool_.take_back(job_); }
+
+    // Waits until the worker that took the job is done; its failure.
+    std::exception_ptr wait() {
+        pool_.wait(job_.done);
+        settled_ = true;
+        return job_.failure;
+    }
+
+private:
+    WorkerThreads& pool_;
+    RangeJob& job_;
+    bool settled_ = false;
+};
+
 // Runs `left` here while `right` is offered to idle workers; the first
 // half's failure wins when both fail.
-std::exception_ptr join(const Loop& loop, Range left, Range right, bool left_migrated) noexcept {
+std::exception_ptr join(const Loop& loop, Range left, Range right, bool left_migrated) {
     RangeJob job(
         [](Job& base, bool migrated) {
             auto& self = static_cast<RangeJob&>(base);
-            self.failure = run_range(*self.loop, self.range, migrated);
-            self.done.set();
+            complete(self, [&] { return run_range(*self.loop, self.range, migrated); });
         },
         loop, right);
-    WorkerThreads& pool = *loop.pool;
-    pool.offer(job);
+    OfferedJob offered(*loop.pool, job);
     const std::exception_ptr left_failure = run_range(loop, left, left_migrated);
-    std::exception_ptr right_failure;
-    if (pool.take_back(job)) {
-        right_failure = run_range(loop, right, false);
-    } else {
-        pool.wait(job.done);
-        right_failure = job.failure;
-    }
+    const std::exception_ptr right_failure =
+        offered.take_back() ? run_range(loop, right, false) : offered.wait();
     return left_failure ? left_failure : right_failure;
 }
 
 // Splits `range` as its budget allows and runs the pieces; the failure of
 // the first piece (in index order) that failed, if any.
-std::exception_ptr run_range(const Loop& loop, Range range, bool migrated) noexcept {
+std::exception_ptr run_range(const Loop& loop, Range range, bool migrated) {
     if (try_split(range, migrated, loop.pool_size))
         return join(loop, left_half(range), right_half(range), false);
     try {
         loop.piece(loop.context, range.begin, range.end);
     } catch (...) {
+        if (thread_is_ending()) throw;
         return std::current_exception();
     }
     return nullptr;
@@ -128,14 +222,13 @@ std::exception_ptr run_from_outside(const Loop& loop, Range whole) {
     RangeJob job(
         [](Job& base, bool) {
             auto& self = static_cast<RangeJob&>(base);
-            self.failure =
-                join(*self.loop, left_half(self.range), right_half(self.range), true);
-            self.done.set();
+            complete(self, [&] {
+                return join(*self.loop, left_half(self.range), right_half(self.range), true);
+            });
         },
         loop, whole);
-    loop.pool->offer(job);
-    loop.pool->wait(job.done);
-    return job.failure;
+    OfferedJob offered(*loop.pool, job);
+    return offered.wait();
 }
 
 }  // namespace

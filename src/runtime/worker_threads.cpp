@@ -1,5 +1,7 @@
 #include "runtime/worker_threads.hpp"
 
+#include <cstdint>
+
 #include "runtime/os_thread.hpp"
 #include "runtime/spin_wait.hpp"
 
@@ -18,9 +20,27 @@ WorkerThreads::WorkerThreads(std::size_t size) {
 }
 
 std::optional<std::string> WorkerThreads::start() {
-    for (Seat& seat : seats_)
-        if (auto error = start_detached_thread(&WorkerThreads::worker_entry, &seat)) return error;
+    threads_.resize(seats_.size());
+    for (std::size_t i = 0; i < seats_.size(); ++i) {
+        if (auto error = start_thread(&WorkerThreads::worker_entry, &seats_[i], threads_[i])) {
+            stop_and_join(i);
+            return error;
+        }
+    }
+    // The pool lives until the process ends; nobody will join its workers.
+    for (pthread_t thread : threads_) pthread_detach(thread);
+    threads_.clear();
     return std::nullopt;
+}
+
+// After a failed start: wakes the first `started` workers, which see the
+// flag and return, and joins them, so no idle thread is left behind.
+void WorkerThreads::stop_and_join(std::size_t started) {
+    stopping_.store(true);
+    offers_.fetch_add(1);
+    futex_wake(offers_, INT32_MAX);
+    for (std::size_t i = 0; i < started; ++i) pthread_join(threads_[i], nullptr);
+    threads_.clear();
 }
 
 int WorkerThreads::current_worker() { return worker_index; }
@@ -28,12 +48,13 @@ int WorkerThreads::current_worker() { return worker_index; }
 void* WorkerThreads::worker_entry(void* seat) {
     const Seat& place = *static_cast<Seat*>(seat);
     place.pool->run_worker(place.index);
+    return nullptr;
 }
 
 // A worker's life: run offered jobs, poll a little when idle, then sleep.
 void WorkerThreads::run_worker(int index) {
     worker_index = index;
-    for (;;) {
+    while (!stopping_.load()) {
         if (Job* job = take_oldest()) {
             execute(*job);
             continue;
@@ -99,7 +120,7 @@ void WorkerThreads::execute(Job& job) { job.run(job, job.owner != worker_index);
 void WorkerThreads::sleep_until_work() {
     sleepers_.fetch_add(1);
     const std::uint32_t seen = offers_.load();
-    if (!has_work()) futex_wait(offers_, seen);
+    if (!has_work() && !stopping_.load()) futex_wait(offers_, seen);
     sleepers_.fetch_sub(1);
 }
 

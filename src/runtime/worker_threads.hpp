@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <pthread.h>
 #include <string>
 #include <vector>
 
@@ -35,8 +36,13 @@ public:
 
     std::size_t size() const { return seats_.size(); }
 
-    // Creates the worker threads; a description of the error if one fails.
+    // Creates the worker threads; a description of the error if one fails,
+    // in which case the threads already made have been stopped and joined.
     std::optional<std::string> start();
+
+    // Held across fork() so that no job is half linked into the queue.
+    void lock_queue() { mutex_.lock(); }
+    void unlock_queue() { mutex_.unlock(); }
 
     // Makes `job` available to idle workers, waking one if none is awake.
     void offer(Job& job);
@@ -57,7 +63,8 @@ private:
     };
 
     static void* worker_entry(void* seat);
-    [[noreturn]] void run_worker(int index);
+    void run_worker(int index);
+    void stop_and_join(std::size_t started);
     bool has_work() const { return queued_.load() > 0; }
     Job* take_oldest();
     void unlink(Job& job);
@@ -66,6 +73,9 @@ private:
     void wake_one_if_none_searching();
 
     std::vector<Seat> seats_;
+    std::vector<pthread_t> threads_;
+    // Set only when the start fails: the workers made so far return.
+    std::atomic<bool> stopping_{false};
     std::mutex mutex_;
     Job* head_ = nullptr;
     Job* tail_ = nullptr;

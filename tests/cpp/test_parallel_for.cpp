@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <fstream>
 #include <cstdlib>
 #include <mutex>
 #include <new>
@@ -205,10 +209,20 @@ TEST_F(FreshProcess, OtherPoolSizes) {
 }
 
 int started_threads = 0;
-std::optional<std::string> fail_second_thread(ThreadEntry entry, void* argument) {
+std::optional<std::string> fail_second_thread(ThreadEntry entry, void* argument,
+                                              pthread_t& thread) {
     if (++started_threads == 2) return "injected failure";
-    std::thread(entry, argument).detach();
-    return std::nullopt;
+    return pthread_create(&thread, nullptr, entry, argument) == 0
+               ? std::nullopt
+               : std::optional<std::string>("pthread_create failed");
+}
+
+// Threads of this process, as the kernel counts them.
+std::size_t live_threads() {
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("Threads:", 0) == 0) return std::stoul(line.substr(8));
+    return 0;
 }
 
 // 0 when a call fails with a message that starts with `prefix`.
@@ -226,15 +240,74 @@ int fails_with_prefix(Call call, const std::string& prefix) {
 [[noreturn]] void failed_start_child() {
     setenv("RAYON_NUM_THREADS", "3", 1);
     set_thread_start_for_testing(&fail_second_thread);
+    // A sanitizer starts a helper thread with the first thread: start one now.
+    std::thread([] {}).join();
+    const std::size_t threads_before = live_threads();
     const std::string sentence = "The global thread pool has not been initialized.";
     int status = fails_with_prefix([] { pool_size(); }, sentence + ": injected failure");
     status |= fails_with_prefix([] { run_parallel(0, [](auto, auto) {}); }, sentence);
     status |= fails_with_prefix([] { run_parallel(5, [](auto, auto) {}); }, sentence);
+    // The worker that did start was stopped and joined, not left idling.
+    status |= live_threads() == threads_before ? 0 : 4;
     std::exit(status);
 }
 
 TEST_F(FreshProcess, FailedStartFailsEveryLoop) {
     EXPECT_EXIT(failed_start_child(), ::testing::ExitedWithCode(0), "");
+}
+
+// Child: a pool used before fork() is replaced in the forked child by a
+// fresh one of the same size (the variables are not read again), and the
+// parent's pool goes on working. Another thread keeps handing loops to the
+// pool meanwhile, so forks land while jobs are being queued.
+[[noreturn]] void forked_child_pool() {
+    setenv("RAYON_NUM_THREADS", "3", 1);
+    bool ok = pool_behaves();
+    setenv("RAYON_NUM_THREADS", "5", 1);
+    std::atomic<bool> stop{false}, background_ok{true};
+    std::thread background([&] {
+        while (!stop.load())
+            if (!covers_exactly_once(97)) background_ok = false;
+    });
+    for (int round = 0; round < 20 && ok; ++round) {
+        const pid_t child = fork();
+        if (child == 0) {
+            alarm(60);  // a child that hangs must not outlive the test
+            _exit(pool_size() == 3 && pool_behaves() ? 0 : 1);
+        }
+        ok = ok && pool_behaves();
+        int status = 0;
+        ok = ok && waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+             WEXITSTATUS(status) == 0;
+    }
+    stop = true;
+    background.join();
+    std::exit(ok && background_ok && pool_size() == 3 ? 0 : 1);
+}
+
+TEST_F(FreshProcess, ForkedChildStartsItsOwnPool) {
+    EXPECT_EXIT(forked_child_pool(), ::testing::ExitedWithCode(0), "");
+}
+
+// Child: a piece ends its worker thread (as pthread_exit does when a native
+// function meets an interpreter that is shutting down). The unwind passes
+// through the pool, the caller gets a failure instead of waiting forever,
+// and the remaining workers still run loops.
+[[noreturn]] void worker_ended_child() {
+    setenv("RAYON_NUM_THREADS", "3", 1);
+    std::atomic<bool> ended{false};
+    const int status = fails_with_prefix(
+        [&] {
+            run_parallel(64, [&](std::size_t begin, std::size_t) {
+                if (begin == 0 && !ended.exchange(true)) pthread_exit(nullptr);
+            });
+        },
+        "a worker thread was ended");
+    std::exit(status == 0 && covers_exactly_once(1000) && covers_exactly_once(7) ? 0 : 1);
+}
+
+TEST_F(FreshProcess, EndedWorkerDoesNotStrandTheCaller) {
+    EXPECT_EXIT(worker_ended_child(), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

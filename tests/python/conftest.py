@@ -30,12 +30,12 @@ def is_panic(exc):
             and not isinstance(exc, Exception))
 
 
-def run_python(code, env=None, check=True):
+def run_python(code, env=None, check=True, timeout=300):
     """Runs `code` in a fresh interpreter and returns the completed process."""
     full_env = dict(os.environ)
     full_env.update(env or {})
     done = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], env=full_env,
-                          capture_output=True, text=True, timeout=300)
+                          capture_output=True, text=True, timeout=timeout)
     if check and done.returncode != 0:
         raise AssertionError(f"subprocess failed ({done.returncode}):\n{done.stdout}\n{done.stderr}")
     return done

@@ -27,41 +27,62 @@ const ArgumentDescription new_arguments{"_DE.__new__()", new_parameters, 4};
 const char* const optimize_parameters[] = {"fitness_function", "iters"};
 const ArgumentDescription optimize_arguments{"_DE.optimize()", optimize_parameters, 2};
 
-// options[key] by the dictionary's own lookup, or NULL when absent.
-Result<PyObject*> lookup_option(PyObject* options, const char* key) {
+// options[key] by the dictionary's own lookup, as a strong reference (the
+// dictionary's own may go while the value's __float__ runs), or empty when
+// absent.
+Result<PyRef> lookup_option(PyObject* options, const char* key) {
     PyRef name = checked(PyUnicode_FromString(key));
     PyObject* value = PyDict_GetItemWithError(options, name.get());
     if (value == nullptr && PyErr_Occurred()) return PyErr::fetch();
-    return value;
+    return PyRef::borrow(value);
 }
 
 // A control parameter from its key, else its alternative key, else the
-// default; a value that does not convert to float silently gives the default.
+// default. A value whose conversion to float raises an ordinary exception
+// silently gives the default; KeyboardInterrupt, SystemExit and the other
+// exceptions that are not an Exception propagate.
 Result<double> read_option(PyObject* options, const char* key, const char* alternative,
                            double fallback) {
-    Result<PyObject*> value = lookup_option(options, key);
+    Result<PyRef> value = lookup_option(options, key);
     if (!value.ok()) return std::move(value.error());
-    if (value.value() == nullptr) {
+    if (!value.value()) {
         value = lookup_option(options, alternative);
         if (!value.ok()) return std::move(value.error());
-        if (value.value() == nullptr) return fallback;
+        if (!value.value()) return fallback;
     }
-    const double converted = PyFloat_AsDouble(value.value());
+    const double converted = PyFloat_AsDouble(value.value().get());
     if (converted == -1.0 && PyErr_Occurred()) {
+        if (!PyErr_ExceptionMatches(PyExc_Exception)) return PyErr::fetch();
         PyErr_Clear();
         return fallback;
     }
     return converted;
 }
 
-// A private contiguous copy of a bound array, in logical order.
-Result<std::vector<double>> copy_bound(PyObject* object) {
-    Result<ArrayView> view = extract_float64_vector(object);
-    if (!view.ok()) return std::move(view.error());
-    const StridedVector<double> values = view.value().float_vector();
+// A contiguous copy of a bound, in logical order.
+std::vector<double> copy_of(const StridedVector<double>& values) {
     std::vector<double> copy(values.size());
     for (std::size_t j = 0; j < copy.size(); ++j) copy[j] = values[j];
     return copy;
+}
+
+struct Bounds {
+    std::vector<double> lower, upper;
+};
+
+// Private copies of bounds[0] and bounds[1]: both arrays are borrowed, then
+// both copied, then released in reverse order of borrowing.
+Result<Bounds> copy_bounds(PyObject* bounds) {
+    const PyRef lower_object = PyRef::borrow(PyTuple_GetItem(bounds, 0));
+    const PyRef upper_object = PyRef::borrow(PyTuple_GetItem(bounds, 1));
+    Result<ArrayView> lower = extract_float64_vector(lower_object.get());
+    if (!lower.ok()) return std::move(lower.error());
+    Result<ArrayView> upper = extract_float64_vector(upper_object.get());
+    if (!upper.ok()) return std::move(upper.error());
+    Bounds copies{copy_of(lower.value().float_vector()), copy_of(upper.value().float_vector())};
+    upper.value().release();
+    lower.value().release();
+    return copies;
 }
 
 Result<PyRef> allocate_instance(PyTypeObject* type, DeConfig config) {
@@ -75,16 +96,16 @@ Result<PyRef> allocate_instance(PyTypeObject* type, DeConfig config) {
 }
 
 Result<PyRef> new_body(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    PyObject* slots[4];
+    PyRef slots[4];
     Status bound = bind_arguments(new_arguments, args, kwargs, slots);
     if (!bound.ok()) return std::move(bound.error());
-    Result<std::uint64_t> pop = convert_argument("pop", slots[0], extract_u64);
+    Result<std::uint64_t> pop = convert_argument("pop", slots[0].get(), extract_u64);
     if (!pop.ok()) return std::move(pop.error());
-    Result<std::uint64_t> dimensions = convert_argument("dimensions", slots[1], extract_u64);
+    Result<std::uint64_t> dimensions = convert_argument("dimensions", slots[1].get(), extract_u64);
     if (!dimensions.ok()) return std::move(dimensions.error());
-    Result<PyObject*> options = convert_argument("options", slots[2], extract_dict);
+    Result<PyObject*> options = convert_argument("options", slots[2].get(), extract_dict);
     if (!options.ok()) return std::move(options.error());
-    Result<PyObject*> bounds = convert_argument("bounds", slots[3], extract_tuple);
+    Result<PyObject*> bounds = convert_argument("bounds", slots[3].get(), extract_tuple);
     if (!bounds.ok()) return std::move(bounds.error());
 
     if (pop.value() < 4)
@@ -95,17 +116,15 @@ Result<PyRef> new_body(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     if (!CR.ok()) return std::move(CR.error());
     if (PyTuple_Size(bounds.value()) != 2)
         return PyErr::pending(PyExc_ValueError, "Bounds must be a tuple of (min_bound, max_bound)");
-    Result<std::vector<double>> min_bound = copy_bound(PyTuple_GetItem(bounds.value(), 0));
-    if (!min_bound.ok()) return std::move(min_bound.error());
-    Result<std::vector<double>> max_bound = copy_bound(PyTuple_GetItem(bounds.value(), 1));
-    if (!max_bound.ok()) return std::move(max_bound.error());
-    if (min_bound.value().size() != dimensions.value() ||
-        max_bound.value().size() != dimensions.value())
+    Result<Bounds> copies = copy_bounds(bounds.value());
+    if (!copies.ok()) return std::move(copies.error());
+    Bounds& box = copies.value();
+    if (box.lower.size() != dimensions.value() || box.upper.size() != dimensions.value())
         return PyErr::pending(PyExc_ValueError, "Bounds dimensions must match problem dimensions");
 
-    return allocate_instance(type, DeConfig{std::move(min_bound.value()),
-                                            std::move(max_bound.value()), pop.value(),
-                                            dimensions.value(), F.value(), CR.value()});
+    return allocate_instance(type, DeConfig{std::move(box.lower), std::move(box.upper),
+                                            pop.value(), dimensions.value(), F.value(),
+                                            CR.value()});
 }
 
 // A shared borrow of an instance for the length of one optimize call.
@@ -133,11 +152,11 @@ Result<PyRef> result_tuple(DeResult result) {
 
 Result<PyRef> run(const DeConfig& config, ClassifiedFitness& fitness, std::uint64_t iters) {
     if (auto* native = std::get_if<NativeFitness>(&fitness)) {
-        std::optional<DeResult> result;
-        {
-            GilRelease unlocked;
-            result = run_evolution(config, *native, iters);
-        }
+        std::optional<DeResult> result = call_without_lock([&](GilRelease& released) {
+            native->watch_interrupts(released);
+            return run_evolution(config, *native, iters);
+        });
+        if (!result) return native->take_error();
         return result_tuple(std::move(*result));
     }
     auto& callable = std::get<CallableFitness>(fitness);
@@ -147,13 +166,15 @@ Result<PyRef> run(const DeConfig& config, ClassifiedFitness& fitness, std::uint6
 }
 
 Result<PyRef> optimize_body(PyObject* self, PyObject* args, PyObject* kwargs) {
-    PyObject* slots[2];
+    PyRef slots[2];
     Status bound = bind_arguments(optimize_arguments, args, kwargs, slots);
     if (!bound.ok()) return std::move(bound.error());
+    // The instance must outlive the borrow, whatever the fitness function does.
+    const PyRef instance = PyRef::borrow(self);
     SharedBorrow borrow(as_de(self));
-    Result<std::uint64_t> iters = convert_argument("iters", slots[1], extract_u64);
+    Result<std::uint64_t> iters = convert_argument("iters", slots[1].get(), extract_u64);
     if (!iters.ok()) return std::move(iters.error());
-    Result<ClassifiedFitness> fitness = classify_fitness_function(slots[0]);
+    Result<ClassifiedFitness> fitness = classify_fitness_function(slots[0].get());
     if (!fitness.ok()) return std::move(fitness.error());
     return run(as_de(self)->config, fitness.value(), iters.value());
 }

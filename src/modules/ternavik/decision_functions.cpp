@@ -17,12 +17,12 @@ const char* const topsis_parameters[] = {"data", "weights", "indicator_type"};
 const ArgumentDescription topsis_arguments{"topsis()", topsis_parameters, 3};
 
 Result<PyRef> entropy_weight_body(PyObject* args, PyObject* kwargs) {
-    PyObject* slots[2];
+    PyRef slots[2];
     Status bound = bind_arguments(entropy_weight_arguments, args, kwargs, slots);
     if (!bound.ok()) return std::move(bound.error());
-    Result<ArrayView> data = convert_argument("data", slots[0], extract_float64_matrix);
+    Result<ArrayView> data = convert_argument("data", slots[0].get(), extract_float64_matrix);
     if (!data.ok()) return std::move(data.error());
-    Result<ArrayView> kinds = convert_argument("indicator_type", slots[1], extract_int64_vector);
+    Result<ArrayView> kinds = convert_argument("indicator_type", slots[1].get(), extract_int64_vector);
     if (!kinds.ok()) return std::move(kinds.error());
 
     Outcome<EntropyWeightResult> result =
@@ -36,14 +36,14 @@ Result<PyRef> entropy_weight_body(PyObject* args, PyObject* kwargs) {
 }
 
 Result<PyRef> topsis_body(PyObject* args, PyObject* kwargs) {
-    PyObject* slots[3];
+    PyRef slots[3];
     Status bound = bind_arguments(topsis_arguments, args, kwargs, slots);
     if (!bound.ok()) return std::move(bound.error());
-    Result<ArrayView> data = convert_argument("data", slots[0], extract_float64_matrix);
+    Result<ArrayView> data = convert_argument("data", slots[0].get(), extract_float64_matrix);
     if (!data.ok()) return std::move(data.error());
-    Result<ArrayView> weights = convert_argument("weights", slots[1], extract_float64_vector);
+    Result<ArrayView> weights = convert_argument("weights", slots[1].get(), extract_float64_vector);
     if (!weights.ok()) return std::move(weights.error());
-    Result<ArrayView> kinds = convert_argument("indicator_type", slots[2], extract_int64_vector);
+    Result<ArrayView> kinds = convert_argument("indicator_type", slots[2].get(), extract_int64_vector);
     if (!kinds.ok()) return std::move(kinds.error());
 
     Outcome<std::vector<double>> closeness = topsis(
