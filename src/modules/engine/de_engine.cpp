@@ -86,21 +86,20 @@ Result<StopReason> with_fitness(EngineBox* box, PyObject* fitness, Work&& work) 
         if (!address.ok()) return std::move(address.error());
         NativeFitness native(address.value());
         box->engine.allow_parallel_evaluation(true);
-        UnlockedInterruptPoll poll;
-        StopReason reason;
-        {
-            GilRelease unlocked;
-            reason = work(box->engine, native, &poll);
-        }
-        if (poll.error) return std::move(*poll.error);
+        std::optional<InterruptStop> stop;
+        const StopReason reason = call_without_lock([&](GilRelease& released) {
+            stop.emplace(&released);
+            return work(box->engine, native, &*stop);
+        });
+        if (stop->error) return std::move(*stop->error);
         return reason;
     }
     PopulationEvaluator evaluator(fitness);
     box->engine.allow_parallel_evaluation(false);
-    LockedInterruptPoll poll;
-    const StopReason reason = work(box->engine, evaluator, &poll);
+    InterruptStop stop;
+    const StopReason reason = work(box->engine, evaluator, &stop);
     if (reason == StopReason::failed) return std::move(*evaluator.error);
-    if (poll.error) return std::move(*poll.error);
+    if (stop.error) return std::move(*stop.error);
     return reason;
 }
 
@@ -302,31 +301,30 @@ Result<PyRef> evaluate_native_body(PyObject* args, PyObject* kwargs) {
     for (std::size_t i = 0; i < m.rows; ++i)
         for (std::size_t j = 0; j < m.cols; ++j) flat[i * m.cols + j] = m.at(i, j);
     NativeFitness native(address.value());
-    {
-        GilRelease unlocked;
-        native.evaluate(flat.data(), m.rows, m.cols, energies.data());
-    }
+    call_without_lock([&](GilRelease&) {
+        return native.evaluate(flat.data(), m.rows, m.cols, energies.data());
+    });
     return vector_to_array(std::move(energies));
 }
 
 }  // namespace
 
-PyObject* de_engine_create(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* de_engine_create(PyObject*, PyObject* args, PyObject* kwargs) {
     return entry_guard([&] { return create_body(args, kwargs); });
 }
-PyObject* de_engine_init(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* de_engine_init(PyObject*, PyObject* args, PyObject* kwargs) {
     return entry_guard([&] { return init_body(args, kwargs); });
 }
-PyObject* de_engine_evaluate(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* de_engine_evaluate(PyObject*, PyObject* args, PyObject* kwargs) {
     return entry_guard([&] { return evaluate_body(args, kwargs); });
 }
-PyObject* de_engine_run(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* de_engine_run(PyObject*, PyObject* args, PyObject* kwargs) {
     return entry_guard([&] { return run_body(args, kwargs); });
 }
-PyObject* de_engine_state(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* de_engine_state(PyObject*, PyObject* args, PyObject* kwargs) {
     return entry_guard([&] { return state_body(args, kwargs); });
 }
-PyObject* evaluate_native(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
+PyObject* evaluate_native(PyObject*, PyObject* args, PyObject* kwargs) {
     return entry_guard([&] { return evaluate_native_body(args, kwargs); });
 }
 

@@ -1,33 +1,30 @@
 #pragma once
 // The engine's per-generation "stop now?" hook, answered from the
-// interpreter's signal flags so Ctrl-C ends a run between generations.
-#include <chrono>
+// interpreter's pending signals so Ctrl-C ends a run between generations.
 #include <optional>
 
-#include "binding/errors.hpp"
+#include "binding/interrupt_check.hpp"
 #include "core/de/engine.hpp"
 
 namespace ternavik::engine {
 
-// For runs that hold the interpreter lock: runs the pending signal
-// handlers after every generation; KeyboardInterrupt (or whatever a handler
-// raises) stops the run and is kept for the caller to raise.
-class LockedInterruptPoll final : public StopHook {
+// Stops the run when a signal handler raised (KeyboardInterrupt for
+// Ctrl-C) and keeps that exception for the caller to raise.
+class InterruptStop final : public StopHook {
 public:
-    bool stop_now() override;
-    std::optional<PyErr> error;
-};
+    // `released`: the scope through which the run gave up the interpreter
+    // lock, or nullptr when it holds the lock.
+    explicit InterruptStop(GilRelease* released = nullptr) : check_(released) {}
 
-// For runs without the lock: takes it at most every `period` to run the
-// pending signal handlers, so a short generation costs a clock read.
-class UnlockedInterruptPoll final : public StopHook {
-public:
-    bool stop_now() override;
+    bool stop_now() override {
+        error = check_.poll();
+        return error.has_value();
+    }
+
     std::optional<PyErr> error;
 
 private:
-    static constexpr std::chrono::milliseconds period{20};
-    std::chrono::steady_clock::time_point next_check_ = std::chrono::steady_clock::now() + period;
+    InterruptCheck check_;
 };
 
 }  // namespace ternavik::engine
