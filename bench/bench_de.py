@@ -200,6 +200,9 @@ def engine_tables(native_c, numba_native, rounds, quick):
 INTERRUPTED_RUN = """
 import ctypes, os, signal, sys, threading, time
 from ternavik import differential_evolution
+# A background job of a non-interactive shell starts with SIGINT ignored;
+# a terminal user's Ctrl-C reaches Python's handler, so install it.
+signal.signal(signal.SIGINT, signal.default_int_handler)
 lib = ctypes.CDLL(sys.argv[1])
 pop, dims, native = int(sys.argv[2]), int(sys.argv[3]), sys.argv[4] == "native"
 def python_rastrigin(x):

@@ -175,6 +175,9 @@ def test_progress_bar_shows_the_best_value():
 
 INTERRUPT = """
 import ctypes, os, signal, sys, threading, time
+# Started from a background job, SIGINT would be ignored; a terminal's
+# Ctrl-C reaches Python's own handler, so install it.
+signal.signal(signal.SIGINT, signal.default_int_handler)
 sys.path.insert(0, {tests!r})
 from conftest import function_address
 from ternavik import differential_evolution
