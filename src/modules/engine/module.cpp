@@ -17,6 +17,24 @@ constexpr PyCFunction as_method() {
 }
 
 PyMethodDef methods[] = {
+    {"entropy_weight", as_method<entropy_weight_entry>(), METH_VARARGS | METH_KEYWORDS,
+     "entropy_weight(data, indicator_type)\n--\n\n"},
+    {"topsis", as_method<topsis_entry>(), METH_VARARGS | METH_KEYWORDS,
+     "topsis(data, weights, indicator_type)\n--\n\n"},
+    {"topsis_scan", as_method<topsis_scan_entry>(), METH_VARARGS | METH_KEYWORDS,
+     "topsis_scan(block, state)\n--\n\n"},
+    {"topsis_ideals", as_method<topsis_ideals_entry>(), METH_VARARGS | METH_KEYWORDS,
+     "topsis_ideals(state, weights, indicator_type)\n--\n\n"},
+    {"topsis_closeness", as_method<topsis_closeness_entry>(), METH_VARARGS | METH_KEYWORDS,
+     "topsis_closeness(block, ideals)\n--\n\n"},
+    {"entropy_extremes", as_method<entropy_extremes_entry>(), METH_VARARGS | METH_KEYWORDS,
+     "entropy_extremes(block, state)\n--\n\n"},
+    {"entropy_sums", as_method<entropy_sums_entry>(), METH_VARARGS | METH_KEYWORDS,
+     "entropy_sums(block, extremes, indicator_type, state)\n--\n\n"},
+    {"entropy_weights", as_method<entropy_weights_entry>(), METH_VARARGS | METH_KEYWORDS,
+     "entropy_weights(extremes, sums, rows)\n--\n\n"},
+    {"entropy_scores", as_method<entropy_scores_entry>(), METH_VARARGS | METH_KEYWORDS,
+     "entropy_scores(block, extremes, weights, indicator_type)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
