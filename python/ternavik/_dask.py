@@ -156,7 +156,7 @@ def _array_topsis(array, weights, codes):
     matrix = _criteria_last(array, m)
     ideals = _topsis_graph(list(matrix.to_delayed().ravel()), m, weights, codes)
     closeness = da.map_blocks(_topsis_closeness, matrix, ideals, dtype=np.float64,
-                              drop_axis=1)
+                              drop_axis=1, meta=np.empty(0))
     return closeness.reshape(array.shape[:-1]) if array.ndim != 2 else closeness
 
 
@@ -166,7 +166,7 @@ def _array_entropy(array, codes):
     matrix = _criteria_last(array, m)
     extremes, weights = _entropy_graph(list(matrix.to_delayed().ravel()), m, codes)
     scores = da.map_blocks(_entropy_scores, matrix, extremes, weights, codes,
-                           dtype=np.float64, drop_axis=1)
+                           dtype=np.float64, drop_axis=1, meta=np.empty(0))
     weights = da.from_delayed(weights, shape=(m,), dtype=np.float64)
     return weights, (scores.reshape(array.shape[:-1]) if array.ndim != 2 else scores)
 
