@@ -98,6 +98,7 @@ def _checked_rows(carried: Tuple[np.ndarray, int]) -> Tuple[np.ndarray, int]:
 
 def _topsis_ideals(carried, weights, codes):
     state, _ = _checked_rows(carried)
+    weights = np.asarray(getattr(weights, "values", weights), dtype=np.float64)
     return _engine.topsis_ideals(state, weights, codes)
 
 
@@ -146,8 +147,9 @@ def _criteria_last(array: Any, m: int):
 
 def _check_lengths(m: int, weights: Optional[np.ndarray], codes: np.ndarray) -> None:
     for name, vector in (("weights", weights), ("indicator_type", codes)):
-        if vector is not None and len(vector) != m:
-            raise ValueError(f"{name} has {len(vector)} elements but data has {m} criteria")
+        length = getattr(vector, "shape", (None,))[0] if vector is not None else m
+        if isinstance(length, (int, np.integer)) and length != m:
+            raise ValueError(f"{name} has {length} elements but data has {m} criteria")
 
 
 def _array_topsis(array, weights, codes):
@@ -237,6 +239,8 @@ def topsis(data: Any, weights: np.ndarray, indicator_type: np.ndarray,
            criteria_dim: Optional[str] = None) -> Any:
     """Lazy closeness coefficients of a Dask or xarray input, one per alternative.
 
+    ``weights`` may itself be lazy, such as the weights of entropy_weight.
+
     A Dask array gives a Dask array over its leading axes, a Dask DataFrame a
     Dask Series on its index, a DataArray a DataArray over its other
     dimensions. ``criteria_dim`` names the criteria dimension of a DataArray
@@ -245,7 +249,8 @@ def topsis(data: Any, weights: np.ndarray, indicator_type: np.ndarray,
     kind = _kind_of(data)
     if kind is None:
         raise TypeError(f"not a Dask or Dask-backed xarray input: {type(data).__name__}")
-    weights = np.ascontiguousarray(weights, dtype=np.float64)
+    if not hasattr(weights, "__dask_graph__"):  # lazy weights (entropy ones) stay lazy
+        weights = np.ascontiguousarray(weights, dtype=np.float64)
     codes = np.ascontiguousarray(indicator_type, dtype=np.int64)
     _check_lengths(_criteria_count(data, kind, criteria_dim), weights, codes)
     if kind == "frame":

@@ -118,3 +118,13 @@ def test_ten_million_rows_on_a_local_cluster():
         x = data.compute()
     assert closeness.tobytes() == _ternavik.topsis(x, w, codes).tobytes()
     assert flat((weights, scores)) == flat(_ternavik.entropy_weight(x, codes))
+
+
+def test_lazy_entropy_weights_feed_topsis():
+    x = np.random.default_rng(5).normal(size=(40, 4))
+    codes = np.array([1, 0, 0, 1])
+    data = da.from_array(x, chunks=(9, 4))
+    weights, _ = _dask.entropy_weight(data, codes)
+    closeness = _dask.topsis(data, weights, codes)
+    want = _ternavik.topsis(x, _ternavik.entropy_weight(x, codes)[0], codes)
+    assert closeness.compute().tobytes() == want.tobytes()
