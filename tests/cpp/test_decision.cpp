@@ -4,8 +4,12 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <mutex>
+#include <set>
+#include <thread>
 #include <vector>
 
+#include "core/decision_passes.hpp"
 #include "core/entropy_weight.hpp"
 #include "core/topsis.hpp"
 #include "runtime/internal_failure.hpp"
@@ -187,6 +191,25 @@ TEST(DecisionMatrix, NanBitsDoNotDependOnPieces) {
     }
     EXPECT_TRUE(same_bits(scores, alone));
     EXPECT_TRUE(std::signbit(scores[3]) && std::isnan(scores[3]));  // -NaN is its row's first
+}
+
+// Small passes run whole on the calling thread; large ones on the workers,
+// which cover every item exactly once.
+TEST(DecisionMatrix, SmallPassesStayOnTheCaller) {
+    std::mutex lock;
+    std::set<std::thread::id> threads;
+    std::vector<int> seen(64, 0);
+    auto body = [&](std::size_t begin, std::size_t end) {
+        std::lock_guard<std::mutex> guard(lock);
+        threads.insert(std::this_thread::get_id());
+        for (std::size_t i = begin; i < end; ++i) ++seen[i];
+    };
+    run_pass(64, caller_only_elements - 1, body);
+    EXPECT_EQ(threads, std::set<std::thread::id>{std::this_thread::get_id()});
+    threads.clear();
+    run_pass(64, caller_only_elements, body);
+    EXPECT_EQ(threads.count(std::this_thread::get_id()), 0u);  // the caller only waits
+    for (int count : seen) EXPECT_EQ(count, 2);
 }
 
 TEST(DecisionMatrix, FailuresAndTheirOrder) {
