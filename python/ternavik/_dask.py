@@ -19,11 +19,12 @@ The functions take prepared inputs: weights and kind codes as float64 and
 int64 NumPy vectors with one element per criterion.
 """
 
+import importlib
 from typing import Any, Callable, List, Optional, Tuple
 
 import numpy as np
 
-from . import _engine
+from . import _engine  # type: ignore[attr-defined]  # an extension module without stubs
 
 ROW_MESSAGE = "Data must have more than one row"
 
@@ -174,7 +175,7 @@ def _array_entropy(array, codes):
 
 
 def _frame_topsis(frame, weights, codes):
-    import pandas as pd
+    pd = importlib.import_module("pandas")
     ideals = _topsis_graph(list(frame.to_delayed()), len(frame.columns), weights, codes)
     return frame.map_partitions(
         lambda part, found: pd.Series(_topsis_closeness(part, found), index=part.index,
@@ -183,8 +184,8 @@ def _frame_topsis(frame, weights, codes):
 
 
 def _frame_entropy(frame, codes):
-    import dask.dataframe as dd
-    import pandas as pd
+    dd = importlib.import_module("dask.dataframe")
+    pd = importlib.import_module("pandas")
     m, columns = len(frame.columns), list(frame.columns)
     extremes, weights = _entropy_graph(list(frame.to_delayed()), m, codes)
     scores = frame.map_partitions(
@@ -206,7 +207,7 @@ def _xarray_layout(data, criteria_dim):
 
 
 def _xarray_topsis(data, weights, codes, criteria_dim):
-    import xarray as xr
+    xr = importlib.import_module("xarray")
     data, dim, others = _xarray_layout(data, criteria_dim)
     closeness = _array_topsis(data.data, weights, codes)
     coords = {k: v for k, v in data.coords.items() if dim not in v.dims}
@@ -214,7 +215,7 @@ def _xarray_topsis(data, weights, codes, criteria_dim):
 
 
 def _xarray_entropy(data, codes, criteria_dim):
-    import xarray as xr
+    xr = importlib.import_module("xarray")
     data, dim, others = _xarray_layout(data, criteria_dim)
     weights, scores = _array_entropy(data.data, codes)
     alt_coords = {k: v for k, v in data.coords.items() if dim not in v.dims}
