@@ -1,5 +1,7 @@
 """topsis and entropy_weight over Dask and xarray inputs: lazy results of the
 input's kind whose bits equal the in-memory results, NaNs included."""
+import os
+
 import numpy as np
 import pytest
 
@@ -108,8 +110,10 @@ def test_wrong_lengths_raise_at_once():
 
 def test_ten_million_rows_on_a_local_cluster():
     distributed = pytest.importorskip("distributed")
+    # Worker processes would inherit a preloaded sanitizer runtime; keep them in here then.
+    processes = not os.environ.get("TERNAVIK_SANITIZED")
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, dashboard_address=None,
-                                  processes=True) as cluster, distributed.Client(cluster):
+                                  processes=processes) as cluster, distributed.Client(cluster):
         data = da.random.default_rng(7).normal(size=(10_000_000, 8), chunks=(1_000_000, 8))
         data = data.persist()  # generated once, on the workers
         w, codes = np.linspace(0.5, 2.0, 8), np.array([1, 0] * 4, np.int64)
