@@ -5,6 +5,12 @@
 // The package calls its native work through this module only, so that in
 // normal use one worker pool is busy at a time: _ternavik's own pool wakes
 // only when a program calls _ternavik directly.
+//
+//     entropy_weight(data, indicator_type) -> (weights, scores)   # as _ternavik's
+//     topsis(data, weights, indicator_type) -> closeness          # as _ternavik's
+//     topsis_scan, topsis_ideals, topsis_closeness,               # the same methods
+//     entropy_extremes, entropy_sums, entropy_weights,            # on consecutive
+//     entropy_scores                                              # row blocks (Dask)
 #include "binding/module_init.hpp"
 #include "entry_points.hpp"
 
