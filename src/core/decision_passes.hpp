@@ -3,6 +3,7 @@
 // criterion's sums in row order, so they split by groups of criteria and
 // stream the rows once; row passes combine criteria within one alternative,
 // so they split by rows. Small problems run on the calling thread.
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 
@@ -43,48 +44,67 @@ inline DoublePair load_pair(const double* values) {
     return pair;
 }
 
-// Feeds rows [0, n) of criteria [first, first + count) to scan.row as four
-// pairs a row; lanes past `count` hold 0.0 and their results are dropped.
+// Groups that one sweep over the rows feeds together, so a thread with
+// several groups reads each row once rather than once per group.
+inline constexpr std::size_t sweep_groups = 4;
+
+// Feeds every row of `groups` consecutive groups from `first_group` to
+// scans[k].row as four pairs a row; lanes past the last criterion hold 0.0
+// and their results are dropped.
 template <bool Packed, class Scan>
-void stream_rows(const StridedMatrix& data, std::size_t first, std::size_t count, Scan& scan) {
+void stream_rows(const StridedMatrix& data, std::size_t first_group, std::size_t groups,
+                 Scan* scans) {
+    const std::size_t first = first_group * criterion_group;
+    const std::size_t last_count =
+        std::min(criterion_group, data.cols - (first_group + groups - 1) * criterion_group);
     const char* row = data.first + static_cast<std::ptrdiff_t>(first) * data.col_stride;
     double values[criterion_group] = {};
     DoublePair pairs[group_pairs];
     for (std::size_t i = 0; i < data.rows; ++i, row += data.row_stride) {
-        if constexpr (Packed) {
-            std::memcpy(pairs, row, sizeof pairs);
-        } else {
-            for (std::size_t g = 0; g < count; ++g) {
-                std::memcpy(&values[g], row + static_cast<std::ptrdiff_t>(g) * data.col_stride,
-                            sizeof(double));
+        for (std::size_t k = 0; k < groups; ++k) {
+            const std::size_t count = k + 1 < groups ? criterion_group : last_count;
+            const char* group = row + static_cast<std::ptrdiff_t>(k * criterion_group) *
+                                          data.col_stride;
+            if (Packed && count == criterion_group) {
+                std::memcpy(pairs, group, sizeof pairs);
+            } else {
+                for (std::size_t g = 0; g < count; ++g) {
+                    std::memcpy(&values[g], group + static_cast<std::ptrdiff_t>(g) * data.col_stride,
+                                sizeof(double));
+                }
+                for (std::size_t g = count; g < criterion_group; ++g) values[g] = 0.0;
+                for (std::size_t p = 0; p < group_pairs; ++p) pairs[p] = load_pair(values + 2 * p);
             }
-            for (std::size_t p = 0; p < group_pairs; ++p) pairs[p] = load_pair(values + 2 * p);
+            scans[k].row(pairs);
         }
-        scan.row(pairs);
     }
 }
 
-// One group: full groups of packed rows load each row's line directly.
-template <class Scan>
-void stream_group(const StridedMatrix& data, std::size_t first, std::size_t count, Scan& scan) {
-    const bool packed = data.col_stride == std::ptrdiff_t{sizeof(double)};
-    if (packed && count == criterion_group) {
-        stream_rows<true>(data, first, count, scan);
-    } else {
-        stream_rows<false>(data, first, count, scan);
-    }
-}
-
-// The column pass: group_body(first, count) for every group of up to eight
-// criteria, the groups spread over the workers.
-template <class GroupBody>
-void run_column_pass(const StridedMatrix& data, GroupBody&& group_body) {
+// The column pass. kernel.start(first, count) makes the scan of the group of
+// `count` criteria from `first`, kernel.finish(first, count, scan) stores its
+// results; the groups are spread over the workers and each worker sweeps the
+// rows once for up to sweep_groups of its groups.
+template <class Kernel>
+void run_column_pass(const StridedMatrix& data, const Kernel& kernel) {
     const std::size_t m = data.cols;
     const std::size_t groups = (m + criterion_group - 1) / criterion_group;
     run_pass(groups, data.rows * m, [&](std::size_t begin, std::size_t end) {
-        for (std::size_t group = begin; group < end; ++group) {
-            const std::size_t first = group * criterion_group;
-            group_body(first, m - first < criterion_group ? m - first : criterion_group);
+        for (std::size_t sweep = begin; sweep < end; sweep += sweep_groups) {
+            const std::size_t count = end - sweep < sweep_groups ? end - sweep : sweep_groups;
+            decltype(kernel.start(0, 0)) scans[sweep_groups];
+            for (std::size_t k = 0; k < count; ++k) {
+                const std::size_t first = (sweep + k) * criterion_group;
+                scans[k] = kernel.start(first, std::min(criterion_group, m - first));
+            }
+            if (data.col_stride == std::ptrdiff_t{sizeof(double)}) {
+                stream_rows<true>(data, sweep, count, scans);
+            } else {
+                stream_rows<false>(data, sweep, count, scans);
+            }
+            for (std::size_t k = 0; k < count; ++k) {
+                const std::size_t first = (sweep + k) * criterion_group;
+                kernel.finish(first, std::min(criterion_group, m - first), scans[k]);
+            }
         }
     });
 }

@@ -135,10 +135,12 @@ void scores_of_block(const StridedMatrix& data, const StridedVector<std::int64_t
     }
 }
 
-}  // namespace
+// Column-pass kernel of the extremes.
+struct ExtremesKernel {
+    double* low;
+    double* high;
 
-void scan_entropy_extremes(const StridedMatrix& data, double* low, double* high) {
-    run_column_pass(data, [&](std::size_t first, std::size_t count) {
+    ExtremesScan start(std::size_t first, std::size_t count) const {
         double lows[criterion_group] = {}, highs[criterion_group] = {};
         std::memcpy(lows, low + first, count * sizeof(double));
         std::memcpy(highs, high + first, count * sizeof(double));
@@ -147,18 +149,40 @@ void scan_entropy_extremes(const StridedMatrix& data, double* low, double* high)
             scan.low[p] = load_pair(lows + 2 * p);
             scan.high[p] = load_pair(highs + 2 * p);
         }
-        stream_group(data, first, count, scan);
+        return scan;
+    }
+
+    void finish(std::size_t first, std::size_t count, const ExtremesScan& scan) const {
+        double lows[criterion_group], highs[criterion_group];
         std::memcpy(lows, scan.low, sizeof lows);
         std::memcpy(highs, scan.high, sizeof highs);
         std::memcpy(low + first, lows, count * sizeof(double));
         std::memcpy(high + first, highs, count * sizeof(double));
-    });
-}
+    }
+};
+
+// Column-pass kernel of the sums S and T.
+struct SumsKernel {
+    const StridedVector<std::int64_t>& codes;
+    const double* low;
+    const double* high;
+    double* sums;
+    double* log_sums;
+
+    SumsScan start(std::size_t first, std::size_t count) const;
+
+    void finish(std::size_t first, std::size_t count, const SumsScan& scan) const {
+        double totals[criterion_group];
+        std::memcpy(totals, scan.sum, sizeof totals);
+        for (std::size_t g = 0; g < count; ++g) {
+            sums[first + g] = totals[g];
+            log_sums[first + g] = scan.log_sum[g];
+        }
+    }
+};
 
 // The sums scan of the group starting at `first`, with its per-lane constants.
-SumsScan sums_scan(const StridedVector<std::int64_t>& codes, const double* low,
-                   const double* high, const double* sums, const double* log_sums,
-                   std::size_t first, std::size_t count) {
+SumsScan SumsKernel::start(std::size_t first, std::size_t count) const {
     double lows[criterion_group] = {}, highs[criterion_group] = {}, ranges[criterion_group];
     double starts[criterion_group] = {};
     long long picks[criterion_group] = {};
@@ -184,20 +208,17 @@ SumsScan sums_scan(const StridedVector<std::int64_t>& codes, const double* low,
     return scan;
 }
 
+}  // namespace
+
+void scan_entropy_extremes(const StridedMatrix& data, double* low, double* high) {
+    run_column_pass(data, ExtremesKernel{low, high});
+}
+
 void scan_entropy_sums(const StridedMatrix& data,
                        const StridedVector<std::int64_t>& indicator_type, const double* low,
                        const double* high, double* sums, double* log_sums) {
     // A constant criterion's sums are never used; its y may be NaN or infinite.
-    run_column_pass(data, [&](std::size_t first, std::size_t count) {
-        SumsScan scan = sums_scan(indicator_type, low, high, sums, log_sums, first, count);
-        stream_group(data, first, count, scan);
-        double totals[criterion_group];
-        std::memcpy(totals, scan.sum, sizeof totals);
-        for (std::size_t g = 0; g < count; ++g) {
-            sums[first + g] = totals[g];
-            log_sums[first + g] = scan.log_sum[g];
-        }
-    });
+    run_column_pass(data, SumsKernel{indicator_type, low, high, sums, log_sums});
 }
 
 double criterion_entropy(double low, double high, double sum, double log_sum, std::size_t n) {

@@ -38,32 +38,41 @@ double ordered_square_sum(const StridedMatrix& data, std::size_t j, double start
     return is_nan(sum) ? quieted(sum) : sum;
 }
 
-void scan_group(const StridedMatrix& data, const TopsisColumns& columns, std::size_t first,
-                std::size_t count) {
-    double squares[criterion_group] = {}, low[criterion_group] = {}, high[criterion_group] = {};
-    for (std::size_t g = 0; g < count; ++g) {
-        squares[g] = columns.squares[first + g];
-        low[g] = columns.low[first + g];
-        high[g] = columns.high[first + g];
+// The column-pass kernel: continues `columns` group by group.
+struct ScanKernel {
+    const StridedMatrix& data;
+    const TopsisColumns& columns;
+
+    ColumnScan start(std::size_t first, std::size_t count) const {
+        double squares[criterion_group] = {}, low[criterion_group] = {}, high[criterion_group] = {};
+        for (std::size_t g = 0; g < count; ++g) {
+            squares[g] = columns.squares[first + g];
+            low[g] = columns.low[first + g];
+            high[g] = columns.high[first + g];
+        }
+        ColumnScan scan;
+        for (std::size_t p = 0; p < group_pairs; ++p) {
+            scan.squares[p] = load_pair(squares + 2 * p);
+            scan.low[p] = load_pair(low + 2 * p);
+            scan.high[p] = load_pair(high + 2 * p);
+        }
+        return scan;
     }
-    ColumnScan scan;
-    for (std::size_t p = 0; p < group_pairs; ++p) {
-        scan.squares[p] = load_pair(squares + 2 * p);
-        scan.low[p] = load_pair(low + 2 * p);
-        scan.high[p] = load_pair(high + 2 * p);
+
+    void finish(std::size_t first, std::size_t count, const ColumnScan& scan) const {
+        double squares[criterion_group], low[criterion_group], high[criterion_group];
+        std::memcpy(squares, scan.squares, sizeof squares);
+        std::memcpy(low, scan.low, sizeof low);
+        std::memcpy(high, scan.high, sizeof high);
+        for (std::size_t g = 0; g < count; ++g) {
+            const double start = columns.squares[first + g];
+            columns.squares[first + g] =
+                is_nan(squares[g]) ? ordered_square_sum(data, first + g, start) : squares[g];
+            columns.low[first + g] = low[g];
+            columns.high[first + g] = high[g];
+        }
     }
-    stream_group(data, first, count, scan);
-    std::memcpy(squares, scan.squares, sizeof squares);
-    std::memcpy(low, scan.low, sizeof low);
-    std::memcpy(high, scan.high, sizeof high);
-    for (std::size_t g = 0; g < count; ++g) {
-        const double start = columns.squares[first + g];
-        columns.squares[first + g] =
-            is_nan(squares[g]) ? ordered_square_sum(data, first + g, start) : squares[g];
-        columns.low[first + g] = low[g];
-        columns.high[first + g] = high[g];
-    }
-}
+};
 
 // Extremes of x * factor over the raw extremes `low`, `high` of a column whose
 // sum of squares is neither 0 nor NaN (so `factor` is the only possible NaN).
@@ -147,9 +156,7 @@ void closeness_of_block(const StridedMatrix& data, const TopsisIdeals& ideals,
 }  // namespace
 
 void scan_topsis_columns(const StridedMatrix& data, const TopsisColumns& columns) {
-    run_column_pass(data, [&](std::size_t first, std::size_t count) {
-        scan_group(data, columns, first, count);
-    });
+    run_column_pass(data, ScanKernel{data, columns});
 }
 
 void topsis_ideals(const TopsisColumns& columns, std::size_t m,

@@ -193,6 +193,27 @@ TEST(DecisionMatrix, NanBitsDoNotDependOnPieces) {
     EXPECT_TRUE(std::signbit(scores[3]) && std::isnan(scores[3]));  // -NaN is its row's first
 }
 
+// Many groups of criteria in one sweep over the rows: each criterion's
+// column sums equal those of that column scanned alone.
+TEST(DecisionMatrix, WideMatricesScanLikeSingleColumns) {
+    const std::size_t n = 50, m = 45;
+    Rows rows(n, std::vector<double>(m));
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t j = 0; j < m; ++j) rows[i][j] = std::cos(2.0 + i * 3.0 + j * 7.0) * (j + 1);
+    const Matrix matrix(rows);
+    std::vector<double> wide(3 * m, 0.0), alone(3, 0.0);
+    for (std::size_t j = 0; j < m; ++j) wide[m + j] = INFINITY, wide[2 * m + j] = -INFINITY;
+    scan_topsis_columns(matrix.view(), {wide.data(), wide.data() + m, wide.data() + 2 * m});
+    for (std::size_t j = 0; j < m; ++j) {
+        StridedMatrix column = matrix.view();
+        column.first += j * sizeof(double);
+        column.cols = 1;
+        alone = {0.0, INFINITY, -INFINITY};
+        scan_topsis_columns(column, {&alone[0], &alone[1], &alone[2]});
+        EXPECT_EQ(alone, (std::vector<double>{wide[j], wide[m + j], wide[2 * m + j]})) << j;
+    }
+}
+
 // Small passes run whole on the calling thread; large ones on the workers,
 // which cover every item exactly once.
 TEST(DecisionMatrix, SmallPassesStayOnTheCaller) {
