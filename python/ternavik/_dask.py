@@ -236,6 +236,26 @@ def _criteria_count(data: Any, kind: str, criteria_dim: Optional[str]) -> int:
     return data.shape[-1]
 
 
+def criteria_count(data: Any, criteria_dim: Optional[str] = None) -> int:
+    """The number of criteria of a lazy input."""
+    kind = _kind_of(data)
+    if kind is None:
+        raise TypeError(f"not a Dask or Dask-backed xarray input: {type(data).__name__}")
+    return _criteria_count(data, kind, criteria_dim)
+
+
+def criteria_labels(data: Any, criteria_dim: Optional[str] = None) -> Optional[List[Any]]:
+    """The criteria's labels (DataFrame columns, DataArray coordinate), or
+    None when the criteria are known only by position."""
+    kind = _kind_of(data)
+    if kind == "frame":
+        return list(data.columns)
+    if kind == "xarray":
+        dim = data.dims[-1] if criteria_dim is None else criteria_dim
+        return list(data.coords[dim].values) if dim in data.coords else None
+    return None
+
+
 def topsis(data: Any, weights: np.ndarray, indicator_type: np.ndarray,
            criteria_dim: Optional[str] = None) -> Any:
     """Lazy closeness coefficients of a Dask or xarray input, one per alternative.
