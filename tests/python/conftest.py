@@ -83,3 +83,37 @@ def nan_bits_agree(name, threads):
                      env={"RAYON_NUM_THREADS": threads, "PYTHONPATH": os.pathsep.join(sys.path)})
     lines = out.stdout.split()
     return len(lines) == 13 and all(line == "True" for line in lines)
+
+
+@pytest.fixture
+def libc():
+    """The C library, loaded afresh so attribute changes stay in this test."""
+    import ctypes
+    import ctypes.util
+    return ctypes.CDLL(ctypes.util.find_library("c"))
+
+
+@pytest.fixture
+def libm():
+    """The maths library, loaded afresh so attribute changes stay in this test."""
+    import ctypes
+    import ctypes.util
+    return ctypes.CDLL(ctypes.util.find_library("m"))
+
+
+ROOT = __import__("pathlib").Path(__file__).resolve().parents[2]
+
+
+def readme_python_blocks():
+    """The README's ```python blocks, in order, as (first line number, code)."""
+    import re
+    text = (ROOT / "README.md").read_text()
+    return [(text[:m.start()].count("\n") + 2, m.group(1))
+            for m in re.finditer(r"^```python\n(.*?)^```", text, re.S | re.M)]
+
+
+def readme_shell_commands():
+    """The README's indented shell lines that run ternavik on shipped files."""
+    lines = (ROOT / "README.md").read_text().splitlines()
+    return [line.strip() for line in lines
+            if line.startswith("    ternavik ") or line.startswith("    python -m ternavik ")]
