@@ -132,3 +132,33 @@ def test_lazy_entropy_weights_feed_topsis():
     closeness = _dask.topsis(data, weights, codes)
     want = _ternavik.topsis(x, _ternavik.entropy_weight(x, codes)[0], codes)
     assert closeness.compute().tobytes() == want.tobytes()
+
+
+# ------------------------------------------------------------ through ternavik's front ends
+
+def test_front_ends_take_lazy_inputs_like_eager_ones():
+    import ternavik
+    x = np.random.default_rng(9).normal(size=(300, 4)) + 2.0
+    frame = pd.DataFrame(x, columns=list("abcd"))
+    kinds = {"d": "-", "a": "max", "b": "min", "c": "+"}  # aligned by label
+    lazy = ternavik.topsis(dd.from_pandas(frame, npartitions=3), "entropy", kinds)
+    assert lazy.compute().equals(ternavik.topsis(frame, "entropy", kinds))
+    weights, scores = ternavik.entropy_weight(da.from_array(x, chunks=(70, 4)), "+-+-")
+    assert flat(computed((weights, scores))) == flat(ternavik.entropy_weight(x, "+-+-"))
+
+
+@pytest.mark.parametrize("function", ["topsis", "entropy_weight"])
+def test_front_end_nan_policy_on_lazy_inputs(function):
+    import ternavik
+    from ternavik import InputError
+    x = np.random.default_rng(4).normal(size=(60, 3))
+    x[[7, 41], [1, 2]] = [np.nan, -np.inf]
+    data = da.from_array(x, chunks=(10, 3))
+    call = getattr(ternavik, function)
+    args = ([1.0, 2.0, 0.5], "+-+") if function == "topsis" else ("+-+",)
+    with pytest.raises(InputError, match=r"alternative #7, criterion #1 is missing"):
+        computed(call(data, *args))
+    kept = computed(call(data, *args, nan_policy="omit"))
+    assert flat(kept) == flat(call(x, *args, nan_policy="omit"))
+    assert flat(computed(call(data, *args, nan_policy="propagate"))) == flat(
+        call(x, *args, nan_policy="propagate"))
