@@ -5,6 +5,12 @@
 // The package calls its native work through this module only, so that in
 // normal use one worker pool is busy at a time: _ternavik's own pool wakes
 // only when a program calls _ternavik directly.
+//
+//     entropy_weight(data, indicator_type) -> (weights, scores)   # as _ternavik's
+//     topsis(data, weights, indicator_type) -> closeness          # as _ternavik's
+//     topsis_scan, topsis_ideals, topsis_closeness,               # the same methods
+//     entropy_extremes, entropy_sums, entropy_weights,            # on consecutive
+//     entropy_scores                                              # row blocks (Dask)
 #include "binding/module_init.hpp"
 #include "entry_points.hpp"
 
@@ -17,6 +23,24 @@ constexpr PyCFunction as_method() {
 }
 
 PyMethodDef methods[] = {
+    {"entropy_weight", as_method<entropy_weight_entry>(), METH_VARARGS | METH_KEYWORDS,
+     "entropy_weight(data, indicator_type)\n--\n\n"},
+    {"topsis", as_method<topsis_entry>(), METH_VARARGS | METH_KEYWORDS,
+     "topsis(data, weights, indicator_type)\n--\n\n"},
+    {"topsis_scan", as_method<topsis_scan_entry>(), METH_VARARGS | METH_KEYWORDS,
+     "topsis_scan(block, state)\n--\n\n"},
+    {"topsis_ideals", as_method<topsis_ideals_entry>(), METH_VARARGS | METH_KEYWORDS,
+     "topsis_ideals(state, weights, indicator_type)\n--\n\n"},
+    {"topsis_closeness", as_method<topsis_closeness_entry>(), METH_VARARGS | METH_KEYWORDS,
+     "topsis_closeness(block, ideals)\n--\n\n"},
+    {"entropy_extremes", as_method<entropy_extremes_entry>(), METH_VARARGS | METH_KEYWORDS,
+     "entropy_extremes(block, state)\n--\n\n"},
+    {"entropy_sums", as_method<entropy_sums_entry>(), METH_VARARGS | METH_KEYWORDS,
+     "entropy_sums(block, extremes, indicator_type, state)\n--\n\n"},
+    {"entropy_weights", as_method<entropy_weights_entry>(), METH_VARARGS | METH_KEYWORDS,
+     "entropy_weights(extremes, sums, rows)\n--\n\n"},
+    {"entropy_scores", as_method<entropy_scores_entry>(), METH_VARARGS | METH_KEYWORDS,
+     "entropy_scores(block, extremes, weights, indicator_type)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
