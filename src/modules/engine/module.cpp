@@ -17,6 +17,12 @@ constexpr PyCFunction as_method() {
 }
 
 PyMethodDef methods[] = {
+    {"objective_weights", as_method<objective_weights_entry>(), METH_VARARGS | METH_KEYWORDS,
+     "objective_weights(data, indicator_type, method)\n--\n\n"},
+    {"rank_coefficients", as_method<rank_coefficients_entry>(), METH_VARARGS | METH_KEYWORDS,
+     "rank_coefficients(rankings, coefficient)\n--\n\n"},
+    {"topsis_weight_grid", as_method<topsis_weight_grid_entry>(), METH_VARARGS | METH_KEYWORDS,
+     "topsis_weight_grid(data, weights, indicator_type)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 
