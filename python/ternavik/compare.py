@@ -1,0 +1,142 @@
+"""Rank the same alternatives with several methods and see how far they agree.
+
+    result = ternavik.compare(df, kinds, "critic", methods=["topsis", "vikor"])
+    result.scores        # alternatives x methods
+    result.ranks         # 1 = best under each method
+    result.correlation   # methods x methods, the chosen coefficient
+"""
+
+from typing import Any, Callable, Dict, NamedTuple, Optional, Sequence, Union
+
+import numpy as np
+import numpy.typing as npt
+
+from . import _engine
+from ._errors import InputError
+from .correlation import correlation_matrix, coefficient_code
+from .weighting import weights_of
+
+Matrix = npt.NDArray[np.float64]
+Codes = npt.NDArray[np.int64]
+Vector = npt.NDArray[np.float64]
+
+
+class Method(NamedTuple):
+    """A decision method as compare and sensitivity use it."""
+
+    score: Callable[[Matrix, Codes, Vector], Vector]  # (values, codes, weights) -> scores
+    higher_is_better: bool = True
+    # (values, codes, K x m weights) -> K x n scores in one native call, if any
+    score_grid: Optional[Callable[[Matrix, Codes, Matrix], Matrix]] = None
+
+
+def _topsis_grid(values: Matrix, codes: Codes, grid: Matrix) -> Matrix:
+    result: Matrix = _engine.topsis_weight_grid(values, np.ascontiguousarray(grid), codes)
+    return result
+
+
+def _topsis(values: Matrix, codes: Codes, weights: Vector) -> Vector:
+    scores: Vector = _topsis_grid(values, codes, weights[np.newaxis, :])[0]
+    return scores
+
+
+# Methods by name. Every row of a weight grid scores exactly like a single call.
+METHODS: Dict[str, Method] = {
+    "topsis": Method(_topsis, True, _topsis_grid),
+}
+
+
+class CompareResult(NamedTuple):
+    """Scores and ranks (alternatives x methods) and the coefficient between methods."""
+
+    scores: Any
+    ranks: Any
+    correlation: Any
+
+
+def method(name: str) -> Method:
+    """The method called ``name``, or InputError listing the names."""
+    found = METHODS.get(str(name).strip().lower())
+    if found is None:
+        raise InputError(f"unknown method {name!r}; choose from {', '.join(sorted(METHODS))}")
+    return found
+
+
+def rank_rows(scores: Matrix, higher_is_better: bool = True) -> npt.NDArray[np.int64]:
+    """Rank every row of scores at once like :func:`ternavik.rank` (1 best).
+
+    Ties share the best rank of their group; NaN ranks last, after every real
+    score of its row.
+    """
+    keys = -scores if higher_is_better else scores
+    k, n = keys.shape
+    order = np.argsort(keys, axis=1, kind="stable")
+    ordered = np.take_along_axis(keys, order, axis=1)
+    starts = np.ones((k, n), dtype=bool)
+    starts[:, 1:] = ordered[:, 1:] != ordered[:, :-1]
+    position = np.where(starts, np.arange(n), 0)
+    ranked = np.maximum.accumulate(position, axis=1) + 1
+    ranks = np.empty((k, n), dtype=np.int64)
+    np.put_along_axis(ranks, order, ranked, axis=1)
+    missing = np.isnan(keys)
+    if missing.any():
+        real = n - missing.sum(axis=1, keepdims=True)
+        ranks = np.where(missing, real + 1, ranks)
+    return ranks
+
+
+def prepared(data: Any, kinds: Any, weights: Any) -> Any:
+    """The checked matrix, kind codes and weight vector (named weightings resolved)."""
+    from . import mcda
+
+    matrix = mcda._as_matrix(data)
+    codes = mcda._kind_codes(matrix, kinds)
+    if isinstance(weights, str):
+        vector = weights_of(weights, matrix.values, codes, matrix.label)
+    else:
+        vector = mcda._weight_vector(matrix, weights, codes)
+    return matrix, codes, vector
+
+
+def _pandas() -> Any:
+    try:
+        import pandas
+    except ImportError:
+        raise ImportError('ternavik.compare returns DataFrames and needs pandas; install it '
+                          'with pip install "ternavik[pandas]"') from None
+    return pandas
+
+
+def compare(data: Any, kinds: Any, weights: Any,
+            methods: Union[str, Sequence[str]] = ("topsis",),
+            coefficient: str = "spearman") -> CompareResult:
+    """Score and rank the alternatives with several methods, and compare the rankings.
+
+    ``data``, ``kinds`` and ``weights`` are as for :func:`ternavik.topsis`;
+    ``weights`` may also name a weighting ("critic", "entropy", ... see
+    ``ternavik.weighting.WEIGHTINGS``), computed once and given to every
+    method. ``methods`` lists method names (or is one comma-separated string).
+    ``coefficient`` is one of ``ternavik.correlation.COEFFICIENTS``.
+
+    Returns ``CompareResult(scores, ranks, correlation)``: two DataFrames of
+    alternatives x methods (scores as each method gives them; ranks with 1
+    for the best, whichever way the method's scores point) and the methods x
+    methods DataFrame of the coefficient, entry (a, b) comparing b against a.
+    """
+    pandas = _pandas()
+    names = [s.strip() for s in methods.split(",")] if isinstance(methods, str) else list(methods)
+    if not names:
+        raise InputError("methods is empty; name at least one method")
+    if len(set(names)) != len(names):
+        raise InputError(f"methods names a method twice: {names}")
+    chosen = [method(name) for name in names]
+    coefficient_code(coefficient)
+    matrix, codes, vector = prepared(data, kinds, weights)
+    scores = np.column_stack([m.score(matrix.values, codes, vector) for m in chosen])
+    ranks = np.column_stack([rank_rows(scores[:, [c]].T, m.higher_is_better)[0]
+                             for c, m in enumerate(chosen)])
+    index = (matrix.alternatives if matrix.alternatives is not None
+             else pandas.RangeIndex(scores.shape[0]))
+    score_frame = pandas.DataFrame(scores, index=index, columns=names)
+    rank_frame = pandas.DataFrame(ranks, index=index, columns=names)
+    return CompareResult(score_frame, rank_frame, correlation_matrix(rank_frame, coefficient))
