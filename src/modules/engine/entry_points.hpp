@@ -9,4 +9,21 @@ PyObject* objective_weights_entry(PyObject* self, PyObject* args, PyObject* kwar
 PyObject* rank_coefficients_entry(PyObject* self, PyObject* args, PyObject* kwargs) noexcept;
 PyObject* topsis_weight_grid_entry(PyObject* self, PyObject* args, PyObject* kwargs) noexcept;
 
+// Ranking methods and normalisations (decision_methods.cpp).
+PyObject* normalize_entry(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* topsis_scores_entry(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* vikor_scores_entry(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* promethee2_scores_entry(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* copras_scores_entry(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* waspas_scores_entry(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* edas_scores_entry(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* moora_scores_entry(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* aras_scores_entry(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* mabac_scores_entry(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* codas_scores_entry(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* cocoso_scores_entry(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* mairca_scores_entry(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* marcos_scores_entry(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* spotis_scores_entry(PyObject* self, PyObject* args, PyObject* kwargs);
+
 }  // namespace ternavik::engine
