@@ -6,12 +6,11 @@
     result.correlation   # methods x methods, the chosen coefficient
 """
 
-from typing import Any, Callable, Dict, NamedTuple, Optional, Sequence, Union
+from typing import Any, Callable, Dict, NamedTuple, Sequence, Union
 
 import numpy as np
 import numpy.typing as npt
 
-from . import _engine
 from ._errors import InputError
 from .correlation import correlation_matrix, coefficient_code
 from .weighting import weights_of
@@ -24,26 +23,15 @@ Vector = npt.NDArray[np.float64]
 class Method(NamedTuple):
     """A decision method as compare and sensitivity use it."""
 
-    score: Callable[[Matrix, Codes, Vector], Vector]  # (values, codes, weights) -> scores
+    # (values, codes, weights) -> scores; weights (m,) give (n,), a (K, m)
+    # grid gives (K, n) in one native call
+    score: Callable[[Matrix, Codes, Any], Any]
     higher_is_better: bool = True
-    # (values, codes, K x m weights) -> K x n scores in one native call, if any
-    score_grid: Optional[Callable[[Matrix, Codes, Matrix], Matrix]] = None
 
 
-def _topsis_grid(values: Matrix, codes: Codes, grid: Matrix) -> Matrix:
-    result: Matrix = _engine.topsis_weight_grid(values, np.ascontiguousarray(grid), codes)
-    return result
-
-
-def _topsis(values: Matrix, codes: Codes, weights: Vector) -> Vector:
-    scores: Vector = _topsis_grid(values, codes, weights[np.newaxis, :])[0]
-    return scores
-
-
-# Methods by name. Every row of a weight grid scores exactly like a single call.
-METHODS: Dict[str, Method] = {
-    "topsis": Method(_topsis, True, _topsis_grid),
-}
+# Methods added by name beside ``ternavik.methods.REGISTRY`` (which they
+# shadow); every method there scores a weight grid in one call.
+METHODS: Dict[str, Method] = {}
 
 
 class CompareResult(NamedTuple):
@@ -56,10 +44,18 @@ class CompareResult(NamedTuple):
 
 def method(name: str) -> Method:
     """The method called ``name``, or InputError listing the names."""
-    found = METHODS.get(str(name).strip().lower())
-    if found is None:
-        raise InputError(f"unknown method {name!r}; choose from {', '.join(sorted(METHODS))}")
-    return found
+    from .methods import REGISTRY
+
+    key = str(name).strip().lower()
+    if key in METHODS:
+        return METHODS[key]
+    entry = REGISTRY.get(key)
+    if entry is None:
+        known = sorted(set(REGISTRY) | set(METHODS))
+        raise InputError(f"unknown method {name!r}; choose from {', '.join(known)}")
+    function = entry.function
+    return Method(lambda values, codes, weights: function(values, codes, weights),
+                  entry.higher_is_better)
 
 
 def rank_rows(scores: Matrix, higher_is_better: bool = True) -> npt.NDArray[np.int64]:

@@ -82,11 +82,9 @@ def sensitivity(data: Any, kinds: Any, weights: Any, method_name: str = "topsis"
     (named weightings allowed); weights are normalised to sum to one first.
     ``criteria`` picks criteria by label or position (all by default);
     ``points`` grid values from ``span[0]`` to ``span[1]`` (within [0, 1]).
-    The method must offer a weight-grid kernel ("topsis" does).
+    ``method_name`` is a name from ``ternavik.methods.REGISTRY``.
     """
     chosen = method(method_name)
-    if chosen.score_grid is None:
-        raise InputError(f"method {method_name!r} has no weight-grid kernel for sensitivity")
     low, high = (float(v) for v in span)
     if not 0.0 <= low <= high <= 1.0:
         raise InputError(f"span must satisfy 0 <= low <= high <= 1, got {tuple(span)}")
@@ -99,7 +97,7 @@ def sensitivity(data: Any, kinds: Any, weights: Any, method_name: str = "topsis"
     picked = _criterion_positions(matrix.criteria, criteria)
     grid = np.linspace(low, high, int(points))
     all_weights = np.vstack([base[np.newaxis, :], weight_grid(base, picked, grid)])
-    scores = chosen.score_grid(matrix.values, codes, all_weights)
+    scores = np.asarray(chosen.score(matrix.values, codes, all_weights), dtype=np.float64)
     ranks = rank_rows(scores, chosen.higher_is_better)
     n = scores.shape[1]
     shaped_scores = scores[1:].reshape(len(picked), grid.size, n)

@@ -4,8 +4,8 @@ import sys
 import numpy as np
 import pytest
 
-import _ternavik
 import ternavik
+from ternavik.methods import topsis
 from ternavik.compare import METHODS, Method, compare, rank_rows
 from ternavik.sensitivity import sensitivity, weight_grid
 
@@ -21,7 +21,7 @@ def suppliers():
 @pytest.fixture
 def reversed_topsis():
     """A second method whose smaller scores are better, registered for one test."""
-    METHODS["lower"] = Method(lambda v, c, w: -_ternavik.topsis(v, w, c), False)
+    METHODS["lower"] = Method(lambda v, c, w: -topsis(v, c, w), False)
     yield "lower"
     del METHODS["lower"]
 
@@ -32,7 +32,7 @@ def test_compare_tables(suppliers, reversed_topsis):
                      coefficient="weighted_spearman")
     codes = np.array([0, 0, 0, 1, 1], dtype=np.int64)
     weights = ternavik.weighting.objective_weights(frame.to_numpy(), "critic", codes)
-    expected = _ternavik.topsis(frame.to_numpy(), weights, codes)
+    expected = topsis(frame.to_numpy(), codes, weights)
     assert result.scores["topsis"].to_numpy().tobytes() == expected.tobytes()
     assert list(result.scores.index) == list(frame.index)
     # A method whose smaller scores are better ranks its best first too.
@@ -45,8 +45,7 @@ def test_compare_tables(suppliers, reversed_topsis):
 def test_compare_coefficient_matches_peer(suppliers, coefficient):
     pm_corr = pytest.importorskip("pymcdm.correlations")
     frame, kinds = suppliers
-    METHODS["equal_topsis"] = Method(
-        lambda v, c, w: _ternavik.topsis(v, np.full(v.shape[1], 0.2), c))
+    METHODS["equal_topsis"] = Method(lambda v, c, w: topsis(v, c, np.full(v.shape[1], 0.2)))
     try:
         result = compare(frame, kinds, "entropy", ["topsis", "equal_topsis"],
                          coefficient=coefficient)
@@ -97,9 +96,9 @@ def test_sensitivity_against_one_call_per_weight(suppliers):
     values = frame.to_numpy()
     codes = np.array([0, 0, 0, 1, 1], dtype=np.int64)
     grid_rows = weight_grid(result.weights, range(5), result.grid)
-    expected = np.array([_ternavik.topsis(values, w, codes) for w in grid_rows])
+    expected = np.array([topsis(values, codes, w) for w in grid_rows])
     assert result.scores.reshape(-1, len(frame)).tobytes() == expected.tobytes()
-    base = _ternavik.topsis(values, result.weights, codes)
+    base = topsis(values, codes, result.weights)
     assert (result.base_ranks == ternavik.rank(base)).all()
     winner = np.argmax(base)
     for c in range(5):
@@ -131,3 +130,20 @@ def test_pictures_name_the_extra(suppliers, monkeypatch):
     monkeypatch.setitem(sys.modules, "matplotlib.figure", None)
     with pytest.raises(ImportError, match=r'ternavik\[plot\]'):
         plots.plot_ranks(compare(*suppliers, "equal").ranks)
+
+
+def test_registry_methods_side_by_side(suppliers):
+    from ternavik import methods
+
+    frame, kinds = suppliers
+    result = compare(frame, kinds, "entropy", "topsis,vikor,promethee2", coefficient="rw")
+    weights = ternavik.weighting.objective_weights(frame, "entropy", kinds)
+    q = methods.vikor(frame, kinds, weights).Q
+    assert result.scores["vikor"].to_numpy().tobytes() == q.to_numpy().tobytes()
+    assert (result.ranks["vikor"].to_numpy() == ternavik.rank(-q.to_numpy())).all()
+    # The batched grid of a lower-is-better method ranks like one call per row.
+    sens = sensitivity(frame, kinds, weights.to_numpy(), "vikor", criteria=["price"],
+                       points=6)
+    for t, ranks in zip(sens.grid, sens.ranks[0]):
+        w = weight_grid(sens.weights, [0], np.array([t]))[0]
+        assert (ranks == ternavik.rank(-methods.vikor(frame.to_numpy(), kinds, w).Q)).all()

@@ -184,19 +184,17 @@ def _layouts(x):
 
 
 def _family_results(x, codes):
-    """Every kernel of the three families on one matrix, as bytes."""
-    grid = np.abs(np.sin(np.arange(7 * x.shape[1]).reshape(7, x.shape[1]))) + 0.01
+    """Every kernel of the two families on one matrix, as bytes."""
     ranks = np.argsort(np.argsort(-x, axis=0), axis=0).T.astype(float) + 1
     return {
         "weights": b"".join(_engine.objective_weights(x, codes, c).tobytes()
                             for c in range(len(WEIGHTINGS))),
         "coefficients": b"".join(_engine.rank_coefficients(ranks, c).tobytes()
                                  for c in range(len(COEFFICIENTS))),
-        "grid": _engine.topsis_weight_grid(x, grid, codes).tobytes(),
     }
 
 
-@pytest.mark.parametrize("family", ["weights", "coefficients", "grid"])
+@pytest.mark.parametrize("family", ["weights", "coefficients"])
 def test_layouts_give_identical_bits(family):
     x, codes = _random(8, 301, 11)
     expected = _family_results(x, codes)[family]
@@ -216,16 +214,6 @@ def test_thread_counts_give_identical_bits():
             from test_weighting import _family_results, _random
             x, codes = _random(9, 2003, 17)
             r = _family_results(x, codes)
-            print(" ".join(r[k].hex() for k in ("weights", "coefficients", "grid")))
+            print(" ".join(r[k].hex() for k in ("weights", "coefficients")))
             """, env={"RAYON_NUM_THREADS": threads, "PYTHONPATH": os.pathsep.join(sys.path)})
-        assert out.stdout.split() == [here[k].hex() for k in ("weights", "coefficients", "grid")]
-
-
-def test_weight_grid_rows_are_topsis_bit_for_bit():
-    x, codes = _random(10, 97, 6)
-    grid = np.random.default_rng(0).random((13, 6))
-    grid[3] = 0.0
-    grid[4, 2] = -0.5
-    rows = _engine.topsis_weight_grid(x, grid, codes)
-    for k in range(13):
-        assert rows[k].tobytes() == _ternavik.topsis(x, grid[k], codes).tobytes()
+        assert out.stdout.split() == [here[k].hex() for k in ("weights", "coefficients")]

@@ -7,7 +7,6 @@ namespace ternavik::engine {
 // guard). Every shim has the METH_VARARGS | METH_KEYWORDS signature.
 PyObject* objective_weights_entry(PyObject* self, PyObject* args, PyObject* kwargs) noexcept;
 PyObject* rank_coefficients_entry(PyObject* self, PyObject* args, PyObject* kwargs) noexcept;
-PyObject* topsis_weight_grid_entry(PyObject* self, PyObject* args, PyObject* kwargs) noexcept;
 
 // Ranking methods and normalisations (decision_methods.cpp).
 PyObject* normalize_entry(PyObject* self, PyObject* args, PyObject* kwargs);

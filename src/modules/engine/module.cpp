@@ -21,8 +21,6 @@ PyMethodDef methods[] = {
      "objective_weights(data, indicator_type, method)\n--\n\n"},
     {"rank_coefficients", as_method<rank_coefficients_entry>(), METH_VARARGS | METH_KEYWORDS,
      "rank_coefficients(rankings, coefficient)\n--\n\n"},
-    {"topsis_weight_grid", as_method<topsis_weight_grid_entry>(), METH_VARARGS | METH_KEYWORDS,
-     "topsis_weight_grid(data, weights, indicator_type)\n--\n\n"},
     {"normalize", as_method<normalize_entry>(), METH_VARARGS | METH_KEYWORDS,
      "normalize(data, kinds, method)\n--\n\n"},
     {"topsis_scores", as_method<topsis_scores_entry>(), METH_VARARGS | METH_KEYWORDS,

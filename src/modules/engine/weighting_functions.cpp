@@ -1,9 +1,8 @@
-// Objective weights, rank-agreement coefficients and TOPSIS over a weight
-// grid: bind and convert in signature order, run the kernel, return arrays.
+// Objective weights and rank-agreement coefficients: bind and convert in
+// signature order, run the kernel, return arrays.
 #include "binding/arguments.hpp"
 #include "binding/array_view.hpp"
 #include "core/mcda/rank_correlation.hpp"
-#include "core/mcda/topsis_weight_grid.hpp"
 #include "core/mcda/weighting.hpp"
 #include "entry_points.hpp"
 
@@ -17,9 +16,6 @@ const ArgumentDescription weights_arguments{"objective_weights()", weights_param
 const char* const coefficients_parameters[] = {"rankings", "coefficient"};
 const ArgumentDescription coefficients_arguments{"rank_coefficients()", coefficients_parameters,
                                                  2};
-
-const char* const grid_parameters[] = {"data", "weights", "indicator_type"};
-const ArgumentDescription grid_arguments{"topsis_weight_grid()", grid_parameters, 3};
 
 // A method code below `count`, else the ValueError the caller sees.
 Result<std::uint64_t> method_code(const char* parameter, PyObject* object, std::uint64_t count) {
@@ -68,28 +64,6 @@ Result<PyRef> rank_coefficients_body(PyObject* args, PyObject* kwargs) {
     return array;
 }
 
-Result<PyRef> topsis_weight_grid_body(PyObject* args, PyObject* kwargs) {
-    PyObject* slots[3];
-    Status bound = bind_arguments(grid_arguments, args, kwargs, slots);
-    if (!bound.ok()) return std::move(bound.error());
-    Result<ArrayView> data = convert_argument("data", slots[0], extract_float64_matrix);
-    if (!data.ok()) return std::move(data.error());
-    Result<ArrayView> weights = convert_argument("weights", slots[1], extract_float64_matrix);
-    if (!weights.ok()) return std::move(weights.error());
-    Result<ArrayView> kinds = convert_argument("indicator_type", slots[2], extract_int64_vector);
-    if (!kinds.ok()) return std::move(kinds.error());
-
-    const StridedMatrix grid = weights.value().matrix();
-    Outcome<std::vector<double>> closeness =
-        topsis_weight_grid(data.value().matrix(), grid, kinds.value().int_vector());
-    if (!closeness.ok()) return from_core_error(std::move(closeness.error()));
-    PyRef array = matrix_to_array(closeness.value().data(), grid.rows, data.value().matrix().rows);
-    kinds.value().release();
-    weights.value().release();
-    data.value().release();
-    return array;
-}
-
 }  // namespace
 
 PyObject* objective_weights_entry(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
@@ -98,10 +72,6 @@ PyObject* objective_weights_entry(PyObject*, PyObject* args, PyObject* kwargs) n
 
 PyObject* rank_coefficients_entry(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
     return entry_guard([&] { return rank_coefficients_body(args, kwargs); });
-}
-
-PyObject* topsis_weight_grid_entry(PyObject*, PyObject* args, PyObject* kwargs) noexcept {
-    return entry_guard([&] { return topsis_weight_grid_body(args, kwargs); });
 }
 
 }  // namespace ternavik::engine
