@@ -6,6 +6,7 @@
     result.correlation   # methods x methods, the chosen coefficient
 """
 
+import importlib
 from typing import Any, Callable, Dict, NamedTuple, Sequence, Union
 
 import numpy as np
@@ -96,11 +97,10 @@ def prepared(data: Any, kinds: Any, weights: Any) -> Any:
 
 def _pandas() -> Any:
     try:
-        import pandas
+        return importlib.import_module("pandas")
     except ImportError:
         raise ImportError('ternavik.compare returns DataFrames and needs pandas; install it '
                           'with pip install "ternavik[pandas]"') from None
-    return pandas
 
 
 def compare(data: Any, kinds: Any, weights: Any,
