@@ -12,8 +12,9 @@ n alternatives (1 = best; ties may share a rank):
 - ``goodman_kruskal_gamma``: (concordant - discordant) / (concordant +
   discordant), pairs tied in either ranking left out.
 
-Pair counts are exact integers (O(n log n)); sums over alternatives run in
-the same fixed eight-lane order as the weightings. A NaN rank or an
+Pair counts are exact integers (O(n log n)). Sums over alternatives use
+eight partial sums (index modulo 8) folded as ((p0 + p4) + (p1 + p5)) +
+((p2 + p6) + (p3 + p7)), then the remaining terms in order. A NaN rank or an
 undefined quotient (a ranking without spread, no untied pair) gives NaN.
 Agreement with pymcdm 1.4 is to 1e-12 relative.
 """

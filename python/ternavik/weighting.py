@@ -1,12 +1,12 @@
 """Objective criterion weights: derived from the decision matrix alone.
 
-Every weighting runs natively in ``ternavik._engine`` on a private copy of
-the matrix, one criterion per work item, so the weights are identical to the
-last bit for every memory layout and thread count. Sums over alternatives
-use eight interleaved partial sums (index modulo 8), folded as
-((p0 + p4) + (p1 + p5)) + ((p2 + p6) + (p3 + p7)), then the remaining terms
-in order; the final c_j / sum(c) sums the m criterion values in order. A
-criterion with a NaN value gives NaN weights throughout.
+Every weighting runs natively in ``ternavik._engine`` straight from the
+caller's matrix, so the weights are identical to the last bit for every
+memory layout and thread count. Sums over alternatives take the rows in
+blocks of 2048: each block sums its rows in row order from 0, and the block
+totals are added in block order from 0 (the blocks run on the worker pool).
+The final c_j / sum(c) sums the m criterion values in order. A criterion
+with a NaN value gives NaN weights throughout.
 
 Definitions (n alternatives, m criteria, x a criterion's values):
 
@@ -25,7 +25,8 @@ Definitions (n alternatives, m criteria, x a criterion's values):
   S_i = ln(1 + (1/m) sum_k |ln n_ik|), S'_ij the same without criterion j,
   c_j = sum_i |S'_ij - S_i|. Values must be positive.
 - ``gini``: c = sum_ik |x_i - x_k| / (2 n^2 mean(x)), summed over the sorted
-  values as sum over i < n/2 of (n - 1 - 2i)(x_(n-1-i) - x_(i)).
+  values as sum over i < n/2 of (n - 1 - 2i)(x_(n-1-i) - x_(i)) (this sum
+  and the mean's in eight interleaved lanes, as the coefficients do).
 - ``angle``: c = arccos(sum(p) / (sqrt(n) sqrt(sum(p^2)))), p = x / sum(x);
   a constant criterion has angle 0.
 

@@ -7,6 +7,7 @@
 #include "core/decision_matrix.hpp"
 #include "core/entropy_weight.hpp"
 #include "core/mcda/lane_sum.hpp"
+#include "core/mcda/row_blocks.hpp"
 #include "runtime/parallel_for.hpp"
 
 namespace ternavik {
@@ -15,62 +16,195 @@ namespace {
 
 constexpr double not_a_number = std::numeric_limits<double>::quiet_NaN();
 
-bool has_nan(const double* x, std::size_t n) {
-    for (std::size_t i = 0; i < n; ++i) {
-        if (x[i] != x[i]) return true;
+using Values = std::vector<double>;
+
+// Room for one alternative's m per-criterion values: on the stack for the
+// usual few criteria, so the row loops allocate nothing.
+class RowScratch {
+public:
+    explicit RowScratch(std::size_t m) : heap_(m > local_size ? m : 0) {}
+    double* get() { return heap_.empty() ? local_ : heap_.data(); }
+
+private:
+    static constexpr std::size_t local_size = 64;
+    double local_[local_size];
+    std::vector<double> heap_;
+};
+
+// Every criterion's sum. A NaN (or +inf with -inf) makes it NaN, which marks
+// the criterion whose weight cannot be known.
+Values column_sums(const StridedMatrix& data) {
+    const std::size_t m = data.cols;
+    Values s(m);
+    reduce_rows(data, m, [m](const double* x, double* acc) {
+        for (std::size_t j = 0; j < m; ++j) acc[j] = acc[j] + x[j];
+    }, s.data());
+    return s;
+}
+
+// c = 1 - e, e = -sum(p ln p) / ln n over p = x / sum(x), 0 ln 0 = 0. An
+// all-zero criterion cannot tell alternatives apart: c = 0.
+void entropy_values(const StridedMatrix& data, double* c) {
+    const std::size_t m = data.cols;
+    const Values s = column_sums(data);
+    Values t(m);
+    reduce_rows(data, m, [m, &s](const double* x, double* acc) {
+        for (std::size_t j = 0; j < m; ++j) {
+            const double p = x[j] / s[j];
+            acc[j] = acc[j] + (p == 0.0 ? 0.0 : p * std::log(p));
+        }
+    }, t.data());
+    const double log_n = std::log(static_cast<double>(data.rows));
+    for (std::size_t j = 0; j < m; ++j) c[j] = s[j] == 0.0 ? 0.0 : 1.0 - (-t[j]) / log_n;
+}
+
+// Sum of squared deviations of the values from their means.
+Values squared_deviations(const StridedMatrix& data, const Values& mean) {
+    const std::size_t m = data.cols;
+    Values ss(m);
+    reduce_rows(data, m, [m, &mean](const double* x, double* acc) {
+        for (std::size_t j = 0; j < m; ++j) {
+            const double d = x[j] - mean[j];
+            acc[j] = acc[j] + d * d;
+        }
+    }, ss.data());
+    return ss;
+}
+
+void standard_deviation_values(const StridedMatrix& data, double* c) {
+    const double n = static_cast<double>(data.rows);
+    Values mean = column_sums(data);
+    for (double& v : mean) v = v / n;
+    const Values ss = squared_deviations(data, mean);
+    for (std::size_t j = 0; j < data.cols; ++j) c[j] = std::sqrt(ss[j] / (n - 1.0));
+}
+
+// y = (x - min) / (max - min) by direction when `by_direction`, else as a
+// benefit; a constant criterion has y = 1 (NaN stays NaN).
+struct MinMax {
+    std::vector<double> low;
+    std::vector<double> range;
+    std::vector<char> benefit;
+
+    double operator()(double x, std::size_t j) const {
+        if (range[j] == 0.0) return x == x ? 1.0 : not_a_number;
+        return benefit[j] ? (x - low[j]) / range[j] : (low[j] + range[j] - x) / range[j];
     }
-    return false;
+};
+
+MinMax min_max(const StridedMatrix& data, const StridedVector<std::int64_t>* codes) {
+    const std::vector<Extremes> e = column_extremes(data);
+    MinMax f{Values(data.cols), Values(data.cols), std::vector<char>(data.cols)};
+    for (std::size_t j = 0; j < data.cols; ++j) {
+        f.low[j] = e[j].min;
+        f.range[j] = e[j].max - e[j].min;
+        f.benefit[j] = codes == nullptr || indicator_kind((*codes)[j]) == IndicatorKind::Benefit;
+    }
+    return f;
 }
 
-double column_sum(const double* x, std::size_t n) {
-    return lane_sum(n, [x](std::size_t i) { return x[i]; });
+// Means of the normalised values.
+Values normalised_means(const StridedMatrix& data, const MinMax& y) {
+    const std::size_t m = data.cols;
+    Values mean(m);
+    reduce_rows(data, m, [m, &y](const double* x, double* acc) {
+        for (std::size_t j = 0; j < m; ++j) acc[j] = acc[j] + y(x[j], j);
+    }, mean.data());
+    for (double& v : mean) v = v / static_cast<double>(data.rows);
+    return mean;
 }
 
-// Sample variance times (n - 1): squared deviations from the mean s / n.
-double squared_deviations(const double* x, std::size_t n) {
-    const double mean = column_sum(x, n) / static_cast<double>(n);
-    return lane_sum(n, [x, mean](std::size_t i) {
-        const double d = x[i] - mean;
-        return d * d;
-    });
+// Sample variance of the min-max normalised values.
+void variance_values(const StridedMatrix& data, double* c) {
+    const std::size_t m = data.cols;
+    const MinMax y = min_max(data, nullptr);
+    const Values mean = normalised_means(data, y);
+    Values ss(m);
+    reduce_rows(data, m, [m, &y, &mean](const double* x, double* acc) {
+        for (std::size_t j = 0; j < m; ++j) {
+            const double d = y(x[j], j) - mean[j];
+            acc[j] = acc[j] + d * d;
+        }
+    }, ss.data());
+    for (std::size_t j = 0; j < m; ++j) c[j] = ss[j] / static_cast<double>(data.rows - 1);
 }
 
-// 1 - e with e = -sum(p ln p) / ln n over p = x / sum(x), taking 0 ln 0 = 0.
-// An all-zero criterion cannot tell alternatives apart: divergence 0.
-double entropy_divergence(const double* x, std::size_t n) {
-    const double s = column_sum(x, n);
-    if (s == 0.0) return 0.0;
-    const double t = lane_sum(n, [x, s](std::size_t i) {
-        const double p = x[i] / s;
-        return p == 0.0 ? 0.0 : p * std::log(p);
-    });
-    return 1.0 - (-t) / std::log(static_cast<double>(n));
+// CRITIC: y normalised towards the ideal, d = y - mean(y); the products
+// d_j d_k (k >= j) summed over alternatives give the sums of squares and the
+// correlations r_jk. c_j = s_j * sum over k in k order of (1 - r_jk), s_j
+// the sample standard deviation, r_jj = 1; a criterion without spread has
+// correlation 0 with every other (it conflicts with nothing).
+void critic_values(const StridedMatrix& data, const StridedVector<std::int64_t>& codes,
+                   double* c) {
+    const std::size_t m = data.cols;
+    const MinMax y = min_max(data, &codes);
+    const Values mean = normalised_means(data, y);
+    Values cross(m * m);
+    reduce_rows(data, m * m, [m, &y, &mean](const double* x, double* acc) {
+        RowScratch scratch(m);
+        double* dev = scratch.get();
+        for (std::size_t j = 0; j < m; ++j) dev[j] = y(x[j], j) - mean[j];
+        for (std::size_t j = 0; j < m; ++j) {
+            for (std::size_t k = j; k < m; ++k) acc[j * m + k] = acc[j * m + k] + dev[j] * dev[k];
+        }
+    }, cross.data());
+    for (std::size_t j = 0; j < m; ++j) {
+        const double sjj = cross[j * m + j];
+        double conflict = 0.0;
+        for (std::size_t k = 0; k < m; ++k) {
+            const double skk = cross[k * m + k];
+            double r = 1.0;
+            if (sjj == 0.0 || skk == 0.0) {
+                r = 0.0;
+            } else if (k != j) {
+                r = cross[std::min(j, k) * m + std::max(j, k)] / (std::sqrt(sjj) * std::sqrt(skk));
+            }
+            conflict = conflict + (1.0 - r);
+        }
+        c[j] = std::sqrt(sjj / static_cast<double>(data.rows - 1)) * conflict;
+    }
 }
 
-double standard_deviation(const double* x, std::size_t n) {
-    return std::sqrt(squared_deviations(x, n) / static_cast<double>(n - 1));
-}
-
-// Variance of y = (x - min) / (max - min); a constant criterion has y = 1.
-double normalised_variance(const double* x, std::size_t n, const Extremes& e) {
-    const double r = e.max - e.min;
-    if (r == 0.0) return 0.0;
-    const double low = e.min;
-    const double mean = lane_sum(n, [x, low, r](std::size_t i) { return (x[i] - low) / r; }) /
-                        static_cast<double>(n);
-    const double ss = lane_sum(n, [x, low, r, mean](std::size_t i) {
-        const double d = (x[i] - low) / r - mean;
-        return d * d;
-    });
-    return ss / static_cast<double>(n - 1);
+// MEREC: n_ik = min_k / x_ik (benefit) or x_ik / max_k (cost), L_k =
+// |ln n_ik|, S_i = ln(1 + (1/m) sum_k L_k), S'_ij the same sum without L_j
+// (both in k order); c_j = sum over alternatives of |S'_ij - S_i|.
+void merec_values(const StridedMatrix& data, const StridedVector<std::int64_t>& codes,
+                  double* c) {
+    const std::size_t m = data.cols;
+    const std::vector<Extremes> e = column_extremes(data);
+    std::vector<char> benefit(m);
+    for (std::size_t j = 0; j < m; ++j) {
+        benefit[j] = indicator_kind(codes[j]) == IndicatorKind::Benefit;
+    }
+    const double inv_m = 1.0 / static_cast<double>(m);
+    reduce_rows(data, m, [&](const double* x, double* acc) {
+        RowScratch scratch(m);
+        double* logs = scratch.get();
+        double total = 0.0;
+        for (std::size_t k = 0; k < m; ++k) {
+            logs[k] = std::fabs(std::log(benefit[k] ? e[k].min / x[k] : x[k] / e[k].max));
+            total = total + logs[k];
+        }
+        const double s = std::log(1.0 + inv_m * total);
+        for (std::size_t j = 0; j < m; ++j) {
+            double without = 0.0;
+            for (std::size_t k = 0; k < m; ++k) {
+                if (k != j) without = without + logs[k];
+            }
+            acc[j] = acc[j] + std::fabs(std::log(1.0 + inv_m * without) - s);
+        }
+    }, c);
 }
 
 // Gini coefficient sum_ik |x_i - x_k| / (2 n^2 mean). Sorting the private
 // copy turns the double sum into sum over i < n/2 of
 // (n - 1 - 2i)(x_(n-1-i) - x_(i)), all of whose terms are non-negative.
 double gini_coefficient(double* x, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+        if (x[i] != x[i]) return not_a_number;
+    }
     std::sort(x, x + n);
-    const double mean = column_sum(x, n) / static_cast<double>(n);
+    const double mean = lane_sum(n, [x](std::size_t i) { return x[i]; }) / static_cast<double>(n);
     const double half = lane_sum(n / 2, [x, n](std::size_t i) {
         return static_cast<double>(n - 1 - 2 * i) * (x[n - 1 - i] - x[i]);
     });
@@ -78,159 +212,44 @@ double gini_coefficient(double* x, std::size_t n) {
     return half / ((nd * nd) * mean);
 }
 
-// Angle between p = x / sum(x) and the uniform direction; the cosine is
-// clamped to 1 so that rounding cannot turn a constant criterion into NaN.
-double uniform_angle(const double* x, std::size_t n, const Extremes& e) {
-    if (e.min == e.max) return 0.0;
-    const double s = column_sum(x, n);
-    const double a = lane_sum(n, [x, s](std::size_t i) { return x[i] / s; });
-    const double q = lane_sum(n, [x, s](std::size_t i) {
-        const double p = x[i] / s;
-        return p * p;
-    });
-    const double c = a / (std::sqrt(q) * std::sqrt(static_cast<double>(n)));
-    return std::acos(c > 1.0 ? 1.0 : (c < -1.0 ? -1.0 : c));
-}
-
-// Criterion pass for the weightings whose value per criterion depends on
-// that criterion alone.
-struct ColumnStatistic {
+struct GiniColumns {
     using Scan = Extremes;
-    Weighting method;
     std::size_t n;
-    double* value;
-
-    void finish(std::size_t j, double* column, const Extremes& e) const {
-        value[j] = has_nan(column, n) ? not_a_number : statistic(column, e);
-    }
-
-    double statistic(double* column, const Extremes& e) const {
-        switch (method) {
-            case Weighting::entropy: return entropy_divergence(column, n);
-            case Weighting::standard_deviation: return standard_deviation(column, n);
-            case Weighting::variance: return normalised_variance(column, n, e);
-            case Weighting::gini: return gini_coefficient(column, n);
-            default: return uniform_angle(column, n, e);
-        }
+    double* c;
+    void finish(std::size_t j, double* column, const Extremes&) const {
+        c[j] = gini_coefficient(column, n);
     }
 };
 
-// Criterion pass of CRITIC: the criterion normalised towards its ideal
-// (1 best, 0 worst; a constant criterion is 1), centred on its mean, kept
-// as row j of `centred`, with its sum of squares.
-struct CriticColumns {
-    using Scan = Extremes;
-    const StridedVector<std::int64_t>& codes;
-    std::size_t n;
-    double* centred;
-    double* squares;
-
-    void finish(std::size_t j, const double* x, const Extremes& e) const {
-        double* d = centred + j * n;
-        const double r = e.max - e.min;
-        const bool benefit = indicator_kind(codes[j]) == IndicatorKind::Benefit;
-        for (std::size_t i = 0; i < n; ++i) {
-            if (r == 0.0) {
-                d[i] = x[i] == x[i] ? 1.0 : not_a_number;
-            } else {
-                d[i] = benefit ? (x[i] - e.min) / r : (e.max - x[i]) / r;
-            }
-        }
-        const double mean = column_sum(d, n) / static_cast<double>(n);
-        for (std::size_t i = 0; i < n; ++i) d[i] = d[i] - mean;
-        squares[j] = lane_sum(n, [d](std::size_t i) { return d[i] * d[i]; });
-    }
-};
-
-// Pearson correlation of two centred criteria. A criterion without spread
-// conflicts with nothing: its correlations are taken as 0, not 0 / 0.
-double centred_correlation(const double* a, const double* b, std::size_t n, double saa,
-                           double sbb) {
-    if (saa == 0.0 || sbb == 0.0) return 0.0;
-    const double cross = lane_sum(n, [a, b](std::size_t i) { return a[i] * b[i]; });
-    return cross / (std::sqrt(saa) * std::sqrt(sbb));
-}
-
-// CRITIC: c_j = s_j * sum over k in k order of (1 - r_jk), s_j the sample
-// standard deviation of the normalised criterion, r_jj = 1.
-void critic_values(const StridedMatrix& data, const StridedVector<std::int64_t>& codes,
-                   double* value) {
-    const std::size_t n = data.rows;
-    const std::size_t m = data.cols;
-    auto copy = uninitialised_matrix(n, m);
-    auto centred = uninitialised_matrix(m, n);
-    std::vector<double> squares(m);
-    run_criterion_pass(data, copy.get(), CriticColumns{codes, n, centred.get(), squares.data()});
-    run_parallel(m, [&](std::size_t begin, std::size_t end) {
-        for (std::size_t j = begin; j < end; ++j) {
-            const double* dj = centred.get() + j * n;
-            double conflict = 0.0;
-            for (std::size_t k = 0; k < m; ++k) {
-                const double r = k == j && squares[j] != 0.0
-                                     ? 1.0
-                                     : centred_correlation(dj, centred.get() + k * n, n,
-                                                           squares[j], squares[k]);
-                conflict = conflict + (1.0 - r);
-            }
-            value[j] = std::sqrt(squares[j] / static_cast<double>(n - 1)) * conflict;
-        }
-    });
-}
-
-// Criterion pass of MEREC: only the extremes are kept.
-struct ExtremesOnly {
-    using Scan = Extremes;
-    Extremes* found;
-    void finish(std::size_t j, const double*, const Extremes& e) const { found[j] = e; }
-};
-
-// One alternative's removal effects |S'_ij - S_i| for every j, with
-// S = ln(1 + (1/m) sum_k L_k) and S'_j the same sum without L_j, both in k
-// order, L_k = |ln n_ik|, n_ik = min_k / x_ik (benefit) or x_ik / max_k (cost).
-void merec_row(const double* copy, std::size_t n, std::size_t m, std::size_t i,
-               const Extremes* e, const StridedVector<std::int64_t>& codes, double* logs,
-               double* effects) {
-    const double inv_m = 1.0 / static_cast<double>(m);
-    double total = 0.0;
-    for (std::size_t k = 0; k < m; ++k) {
-        const double x = copy[k * n + i];
-        const bool benefit = indicator_kind(codes[k]) == IndicatorKind::Benefit;
-        logs[k] = std::fabs(std::log(benefit ? e[k].min / x : x / e[k].max));
-        total = total + logs[k];
-    }
-    const double s = std::log(1.0 + inv_m * total);
-    for (std::size_t j = 0; j < m; ++j) {
-        double without = 0.0;
-        for (std::size_t k = 0; k < m; ++k) {
-            if (k != j) without = without + logs[k];
-        }
-        effects[j * n + i] = std::fabs(std::log(1.0 + inv_m * without) - s);
-    }
-}
-
-// MEREC: e_j = sum over alternatives of the removal effects of criterion j.
-void merec_values(const StridedMatrix& data, const StridedVector<std::int64_t>& codes,
-                  double* value) {
-    const std::size_t n = data.rows;
-    const std::size_t m = data.cols;
-    auto copy = uninitialised_matrix(n, m);
-    auto effects = uninitialised_matrix(m, n);
-    std::vector<Extremes> extremes(m);
-    run_criterion_pass(data, copy.get(), ExtremesOnly{extremes.data()});
-    run_parallel(n, [&](std::size_t begin, std::size_t end) {
-        std::vector<double> logs(m);
-        for (std::size_t i = begin; i < end; ++i) {
-            merec_row(copy.get(), n, m, i, extremes.data(), codes, logs.data(), effects.get());
-        }
-    });
-    run_parallel(m, [&](std::size_t begin, std::size_t end) {
-        for (std::size_t j = begin; j < end; ++j) value[j] = column_sum(effects.get() + j * n, n);
-    });
-}
-
-void column_values(Weighting method, const StridedMatrix& data, double* value) {
+void gini_values(const StridedMatrix& data, double* c) {
     auto copy = uninitialised_matrix(data.rows, data.cols);
-    run_criterion_pass(data, copy.get(), ColumnStatistic{method, data.rows, value});
+    run_criterion_pass(data, copy.get(), GiniColumns{data.rows, c});
+}
+
+// Angle between p = x / sum(x) and the uniform direction, arccos of
+// sum(p) / (sqrt(sum(p^2)) sqrt(n)), the cosine clamped to [-1, 1] so that
+// rounding cannot give NaN; a constant criterion has angle 0.
+void angle_values(const StridedMatrix& data, double* c) {
+    const std::size_t m = data.cols;
+    const Values s = column_sums(data);
+    const std::vector<Extremes> e = column_extremes(data);
+    Values sums(2 * m);
+    reduce_rows(data, 2 * m, [m, &s](const double* x, double* acc) {
+        for (std::size_t j = 0; j < m; ++j) {
+            const double p = x[j] / s[j];
+            acc[2 * j] = acc[2 * j] + p;
+            acc[2 * j + 1] = acc[2 * j + 1] + p * p;
+        }
+    }, sums.data());
+    const double root_n = std::sqrt(static_cast<double>(data.rows));
+    for (std::size_t j = 0; j < m; ++j) {
+        if (e[j].min == e[j].max && s[j] == s[j]) {
+            c[j] = 0.0;
+            continue;
+        }
+        const double cosine = sums[2 * j] / (std::sqrt(sums[2 * j + 1]) * root_n);
+        c[j] = std::acos(cosine > 1.0 ? 1.0 : (cosine < -1.0 ? -1.0 : cosine));
+    }
 }
 
 }  // namespace
@@ -260,9 +279,13 @@ Outcome<std::vector<double>> objective_weights(Weighting method, const StridedMa
             if (!both.ok()) return std::move(both.error());
             return std::move(both.value().weights);
         }
+        case Weighting::entropy: entropy_values(data, weights.data()); break;
+        case Weighting::standard_deviation: standard_deviation_values(data, weights.data()); break;
+        case Weighting::variance: variance_values(data, weights.data()); break;
         case Weighting::critic: critic_values(data, indicator_type, weights.data()); break;
         case Weighting::merec: merec_values(data, indicator_type, weights.data()); break;
-        default: column_values(method, data, weights.data()); break;
+        case Weighting::gini: gini_values(data, weights.data()); break;
+        case Weighting::angle: angle_values(data, weights.data()); break;
     }
     normalise_weights(weights.data(), m);
     return weights;
