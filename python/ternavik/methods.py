@@ -27,7 +27,7 @@ from typing import Any, Callable, Dict, NamedTuple, Optional, Sequence
 import numpy as np
 import numpy.typing as npt
 
-from . import _engine
+from . import _engine, mcda
 from ._errors import InputError
 from .normalization import NORMALIZATIONS, normalization_code
 
@@ -47,14 +47,48 @@ class _Prepared(NamedTuple):
     criteria: Sequence[Any]
 
 
+def _fast_codes(kinds: Any, m: int) -> Optional[npt.NDArray[np.int64]]:
+    """Kind codes of plain numeric or "+-" kinds without a per-criterion loop, else None."""
+    if isinstance(kinds, str):
+        if len(kinds) != m or set(kinds) - {"+", "-"}:
+            return None
+        return np.frombuffer(kinds.encode(), dtype=np.uint8).__eq__(ord("+")).astype(np.int64)
+    if isinstance(kinds, np.ndarray):
+        if kinds.ndim != 1 or kinds.dtype.kind not in "iu":
+            return None
+        kinds = kinds.tolist()
+    if isinstance(kinds, (list, tuple)) and len(kinds) == m:
+        if not all(type(k) is int and -1 <= k <= 1 for k in kinds):
+            return None
+        return np.array([k == 1 for k in kinds], dtype=np.int64)
+    return None
+
+
+def _fast_weights(weights: Any, m: int) -> Optional[npt.NDArray[np.float64]]:
+    """A plain vector of m finite numbers as float64, else None (the full checks decide)."""
+    if not isinstance(weights, (list, tuple, np.ndarray)):
+        return None
+    try:
+        vector = np.asarray(weights, dtype=np.float64)
+    except (TypeError, ValueError):
+        return None
+    if vector.shape != (m,) or not np.isfinite(vector).all():
+        return None
+    if isinstance(weights, np.ndarray) and weights.dtype.kind not in "iuf":
+        return None
+    return vector
+
+
 def _prepared(data: Any, kinds: Any, weights: Any, nan_policy: str) -> _Prepared:
     """Adapter over the package's data preparation (the only place that knows it)."""
-    from . import mcda
     if nan_policy not in _NAN_POLICIES:
         raise InputError(f"nan_policy must be one of {', '.join(_NAN_POLICIES)}, "
                          f"got {nan_policy!r}")
     matrix = mcda._as_matrix(data)
-    codes = mcda._kind_codes(matrix, kinds)
+    m = matrix.values.shape[1]
+    codes = _fast_codes(kinds, m)
+    if codes is None:
+        codes = mcda._kind_codes(matrix, kinds)
     values, alternatives = matrix.values, matrix.alternatives
     missing = np.isnan(values).any(axis=1)
     if missing.any() and nan_policy == "raise":
@@ -67,14 +101,15 @@ def _prepared(data: Any, kinds: Any, weights: Any, nan_policy: str) -> _Prepared
         alternatives = alternatives[~missing] if alternatives is not None else None
         if values.shape[0] < 2:
             raise InputError("fewer than two alternatives remain without NaN values")
-    batch = np.asarray(weights) if isinstance(weights, np.ndarray) else None
-    if batch is not None and batch.ndim == 2:
-        if batch.shape[1] != values.shape[1]:
-            raise InputError(f"weights have {batch.shape[1]} columns but data has "
-                             f"{values.shape[1]} criteria")
-        vectors = np.ascontiguousarray(batch, dtype=np.float64)
+    if isinstance(weights, np.ndarray) and weights.ndim == 2:
+        if weights.shape[1] != m:
+            raise InputError(f"weights have {weights.shape[1]} columns but data has "
+                             f"{m} criteria")
+        vectors = np.ascontiguousarray(weights, dtype=np.float64)
         return _Prepared(values, codes, vectors, True, alternatives, matrix.criteria)
-    vector = mcda._weight_vector(matrix, weights, codes)
+    vector = _fast_weights(weights, m)
+    if vector is None:
+        vector = mcda._weight_vector(matrix, weights, codes)
     return _Prepared(values, codes, vector.reshape(1, -1), False, alternatives, matrix.criteria)
 
 
@@ -90,9 +125,11 @@ def _shaped(scores: npt.NDArray[np.float64], prepared: _Prepared, name: str) -> 
 
 def _per_criterion_floats(value: Any, m: int, what: str) -> npt.NDArray[np.float64]:
     """A scalar or one value per criterion, as m floats."""
+    if isinstance(value, (int, float)):
+        return np.array([float(value)] * m, dtype=np.float64)
     out = np.asarray(value, dtype=np.float64)
     if out.ndim == 0:
-        out = np.full(m, float(out))
+        out = np.array([float(out)] * m, dtype=np.float64)
     if out.shape != (m,):
         raise InputError(f"{what} needs one value or {m} values (one per criterion)")
     return np.ascontiguousarray(out, dtype=np.float64)
@@ -144,8 +181,8 @@ def vikor(data: Any, kinds: Any, weights: Any, *, v: float = 0.5,
 
 def _preference_codes(preference: Any, m: int) -> npt.NDArray[np.int64]:
     """One preference-function code per criterion from a name or a sequence of names."""
-    names = [preference] * m if isinstance(preference, str) else list(preference)
-    if len(names) != m:
+    names = [preference] if isinstance(preference, str) else list(preference)
+    if len(names) not in (1, m):
         raise InputError(f"preference needs one name or {m} names (one per criterion)")
     codes = []
     for name in names:
@@ -154,7 +191,24 @@ def _preference_codes(preference: Any, m: int) -> npt.NDArray[np.int64]:
             raise InputError(f"preference function {name!r} is not one of "
                              f"{', '.join(_PREFERENCES)}")
         codes.append(_PREFERENCES.index(key))
-    return np.array(codes, dtype=np.int64)
+    return np.array(codes * m if len(codes) == 1 else codes, dtype=np.int64)
+
+
+def _check_thresholds(codes: npt.NDArray[np.int64], q: npt.NDArray[np.float64],
+                      p: npt.NDArray[np.float64], s: npt.NDArray[np.float64]) -> None:
+    """Refuse thresholds that leave a preference function undefined, naming the criterion."""
+    for j, (code, qj, pj, sj) in enumerate(zip(codes.tolist(), q.tolist(), p.tolist(),
+                                                s.tolist())):
+        need = None
+        if code in (2, 3, 4) and not pj > 0:
+            need = "p > 0"
+        elif code in (3, 4) and not 0 <= qj < pj:
+            need = "0 <= q < p"
+        elif code == 5 and not sj > 0:
+            need = "s > 0"
+        if need:
+            raise InputError(f"the {_PREFERENCES[code]} preference function needs {need} "
+                             f"(criterion #{j})")
 
 
 def promethee2(data: Any, kinds: Any, weights: Any, *, preference: Any = "usual",
@@ -176,14 +230,7 @@ def promethee2(data: Any, kinds: Any, weights: Any, *, preference: Any = "usual"
     m = prep.values.shape[1]
     codes = _preference_codes(preference, m)
     qs, ps, ss = (_per_criterion_floats(x, m, name) for x, name in ((q, "q"), (p, "p"), (s, "s")))
-    for j, code in enumerate(codes):
-        name = _PREFERENCES[code]
-        if name in ("v-shape", "level", "linear") and not ps[j] > 0:
-            raise InputError(f"the {name} preference function needs p > 0 (criterion #{j})")
-        if name in ("level", "linear") and not 0 <= qs[j] < ps[j]:
-            raise InputError(f"the {name} preference function needs 0 <= q < p (criterion #{j})")
-        if name == "gaussian" and not ss[j] > 0:
-            raise InputError(f"the gaussian preference function needs s > 0 (criterion #{j})")
+    _check_thresholds(codes, qs, ps, ss)
     flows = _engine.promethee2_scores(prep.values, prep.weights, prep.codes, codes, qs, ps, ss)
     return _shaped(flows, prep, "net flow")
 

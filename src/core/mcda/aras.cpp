@@ -11,7 +11,7 @@ namespace {
 
 bool shares_with_optimum(double* x, std::size_t n, IndicatorKind kind, double& optimum_share) {
     for (std::size_t i = 0; i < n; ++i)
-        if (!(x[i] > 0.0)) return false;
+        if (x[i] <= 0.0) return false;  // NaN propagates instead
     Extremes e;
     for (std::size_t i = 0; i < n; ++i) e.see(x[i]);
     const bool benefit = kind == IndicatorKind::Benefit;

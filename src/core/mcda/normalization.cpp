@@ -37,7 +37,7 @@ bool max(double* x, std::size_t n, Kind kind) {
 
 bool all_positive(const double* x, std::size_t n) {
     for (std::size_t i = 0; i < n; ++i)
-        if (!(x[i] > 0.0)) return false;
+        if (x[i] <= 0.0) return false;  // NaN propagates instead
     return true;
 }
 

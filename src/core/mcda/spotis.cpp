@@ -14,7 +14,7 @@ namespace {
 bool distance_to_ideal(double* x, std::size_t n, double low, double high, double ideal) {
     if (!(low < high) || !(ideal >= low && ideal <= high)) return false;
     for (std::size_t i = 0; i < n; ++i)
-        if (!(x[i] >= low && x[i] <= high)) return false;
+        if (x[i] < low || x[i] > high) return false;  // NaN propagates instead
     for (std::size_t i = 0; i < n; ++i) x[i] = std::fabs((x[i] - ideal) / (low - high));
     return true;
 }
