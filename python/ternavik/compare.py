@@ -7,13 +7,14 @@
 """
 
 import importlib
-from typing import Any, Callable, Dict, NamedTuple, Sequence, Union
+from typing import Any, Callable, Dict, List, NamedTuple, Sequence, Tuple, Union
 
 import numpy as np
 import numpy.typing as npt
 
+from . import _engine
 from ._errors import InputError
-from .correlation import correlation_matrix, coefficient_code
+from .correlation import coefficient_code
 from .weighting import weights_of
 
 Matrix = npt.NDArray[np.float64]
@@ -103,6 +104,33 @@ def _pandas() -> Any:
                           'with pip install "ternavik[pandas]"') from None
 
 
+def method_names(methods: Union[str, Sequence[str]]) -> List[str]:
+    """Method names from a list or one comma-separated string, checked."""
+    names = ([s.strip() for s in methods.split(",")] if isinstance(methods, str)
+             else [str(s).strip() for s in methods])
+    if not names or not all(names):
+        raise InputError(f"methods must name at least one method, got {methods!r}")
+    if len(set(names)) != len(names):
+        raise InputError(f"methods names a method twice: {', '.join(names)}")
+    for name in names:
+        method(name)
+    return names
+
+
+def compare_arrays(values: Matrix, codes: Codes, weights: Vector, names: Sequence[str],
+                   coefficient: str = "spearman") -> Tuple[Matrix, npt.NDArray[np.int64], Matrix]:
+    """Scores and ranks (n x methods) and the coefficient matrix, from prepared arrays."""
+    code = coefficient_code(coefficient)
+    chosen = [method(name) for name in names]
+    scores = np.column_stack([np.asarray(m.score(values, codes, weights), dtype=np.float64)
+                              for m in chosen])
+    ranks = np.column_stack([rank_rows(scores[:, [c]].T, m.higher_is_better)[0]
+                             for c, m in enumerate(chosen)])
+    matrix: Matrix = _engine.rank_coefficients(np.ascontiguousarray(ranks.T, dtype=np.float64),
+                                               code)
+    return scores, ranks, matrix
+
+
 def compare(data: Any, kinds: Any, weights: Any,
             methods: Union[str, Sequence[str]] = ("topsis",),
             coefficient: str = "spearman") -> CompareResult:
@@ -111,8 +139,9 @@ def compare(data: Any, kinds: Any, weights: Any,
     ``data``, ``kinds`` and ``weights`` are as for :func:`ternavik.topsis`;
     ``weights`` may also name a weighting ("critic", "entropy", ... see
     ``ternavik.weighting.WEIGHTINGS``), computed once and given to every
-    method. ``methods`` lists method names (or is one comma-separated string).
-    ``coefficient`` is one of ``ternavik.correlation.COEFFICIENTS``.
+    method. ``methods`` lists names from ``ternavik.methods.REGISTRY`` (or is
+    one comma-separated string). ``coefficient`` is one of
+    ``ternavik.correlation.COEFFICIENTS``.
 
     Returns ``CompareResult(scores, ranks, correlation)``: two DataFrames of
     alternatives x methods (scores as each method gives them; ranks with 1
@@ -120,19 +149,12 @@ def compare(data: Any, kinds: Any, weights: Any,
     methods DataFrame of the coefficient, entry (a, b) comparing b against a.
     """
     pandas = _pandas()
-    names = [s.strip() for s in methods.split(",")] if isinstance(methods, str) else list(methods)
-    if not names:
-        raise InputError("methods is empty; name at least one method")
-    if len(set(names)) != len(names):
-        raise InputError(f"methods names a method twice: {names}")
-    chosen = [method(name) for name in names]
+    names = method_names(methods)
     coefficient_code(coefficient)
     matrix, codes, vector = prepared(data, kinds, weights)
-    scores = np.column_stack([m.score(matrix.values, codes, vector) for m in chosen])
-    ranks = np.column_stack([rank_rows(scores[:, [c]].T, m.higher_is_better)[0]
-                             for c, m in enumerate(chosen)])
+    scores, ranks, between = compare_arrays(matrix.values, codes, vector, names, coefficient)
     index = (matrix.alternatives if matrix.alternatives is not None
              else pandas.RangeIndex(scores.shape[0]))
-    score_frame = pandas.DataFrame(scores, index=index, columns=names)
-    rank_frame = pandas.DataFrame(ranks, index=index, columns=names)
-    return CompareResult(score_frame, rank_frame, correlation_matrix(rank_frame, coefficient))
+    return CompareResult(pandas.DataFrame(scores, index=index, columns=names),
+                         pandas.DataFrame(ranks, index=index, columns=names),
+                         pandas.DataFrame(between, index=names, columns=names))

@@ -28,25 +28,32 @@ def _colours(count: int) -> Any:
     return [palette(i % palette.N) for i in range(count)]
 
 
-def plot_ranks(ranks: Any, title: Optional[str] = "Ranks by method") -> Any:
+def plot_ranks(ranks: Any, alternatives: Optional[Sequence[Any]] = None,
+               methods: Optional[Sequence[Any]] = None,
+               title: Optional[str] = "Ranks by method") -> Any:
     """A bump chart: one line per alternative across the methods, rank 1 on top.
 
     ``ranks`` is the ``ranks`` DataFrame of :func:`ternavik.compare` (or the
-    whole result), alternatives x methods.
+    whole result), alternatives x methods, or a plain array of the same shape
+    with ``alternatives`` and ``methods`` as labels.
     """
     ranks = getattr(ranks, "ranks", ranks)
-    if not hasattr(ranks, "columns"):
-        raise InputError("plot_ranks needs a DataFrame of ranks (alternatives x methods)")
-    values = ranks.to_numpy(dtype=float)
+    if hasattr(ranks, "columns"):
+        alternatives, methods = list(ranks.index), list(ranks.columns)
+    values = np.asarray(ranks, dtype=float)
+    if values.ndim != 2:
+        raise InputError("plot_ranks needs ranks as alternatives x methods")
     n, k = values.shape
+    alternatives = list(alternatives) if alternatives is not None else list(range(1, n + 1))
+    methods = list(methods) if methods is not None else [f"method {c + 1}" for c in range(k)]
     fig = _figure(max(4.0, 1.6 * k + 3.0), max(3.0, 0.32 * n + 1.2))
     ax = fig.add_subplot()
     x = np.arange(k)
     for i, colour in enumerate(_colours(n)):
         ax.plot(x, values[i], marker="o", color=colour, linewidth=2, markersize=7)
-        ax.annotate(str(ranks.index[i]), (x[-1], values[i, -1]), xytext=(8, 0),
+        ax.annotate(str(alternatives[i]), (x[-1], values[i, -1]), xytext=(8, 0),
                     textcoords="offset points", va="center", color=colour, fontsize=9)
-    ax.set_xticks(x, [str(c) for c in ranks.columns])
+    ax.set_xticks(x, [str(c) for c in methods])
     ax.set_yticks(np.arange(1, n + 1))
     ax.set_ylim(n + 0.5, 0.5)
     ax.set_xlim(-0.3, k - 1 + 0.3 + 0.12 * k)

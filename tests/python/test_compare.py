@@ -59,7 +59,7 @@ def test_compare_coefficient_matches_peer(suppliers, coefficient):
 
 @pytest.mark.parametrize("call, message", [
     (lambda d, k: compare(d, k, "critic", methods=["topsis", "nope"]), "unknown method"),
-    (lambda d, k: compare(d, k, "critic", methods=[]), "methods is empty"),
+    (lambda d, k: compare(d, k, "critic", methods=[]), "at least one method"),
     (lambda d, k: compare(d, k, "critic", methods="topsis,topsis"), "twice"),
     (lambda d, k: compare(d, k, "critic", coefficient="pearson"), "unknown coefficient"),
     (lambda d, k: sensitivity(d, k, "equal", span=(0.5, 0.2)), "span"),
