@@ -46,6 +46,21 @@ class SensitivityResult(NamedTuple):
         """Index of the top-ranked alternative at each (criterion, t)."""
         return np.argmin(self.ranks, axis=2)
 
+    def summary(self) -> Any:
+        """A DataFrame by criterion: base weight, switch weight and who wins there."""
+        from .compare import _pandas
+
+        winner = self.alternatives[int(np.argmin(self.base_ranks))]
+        top = self.top()
+        after = []
+        for c, t in enumerate(self.switch_weight):
+            at = np.flatnonzero(self.grid == t)
+            after.append(self.alternatives[int(top[c, at[0]])] if at.size else None)
+        return _pandas().DataFrame({
+            "base_weight": self.base_weight, "switch_weight": self.switch_weight,
+            "top_at_base": [winner] * len(self.criteria), "top_at_switch": after,
+        }, index=self.criteria)
+
 
 def weight_grid(base: Matrix, criteria: Sequence[int], grid: Matrix) -> Matrix:
     """The (len(criteria) * points) x m weights: criterion j set to t, the rest rescaled."""

@@ -108,6 +108,9 @@ def test_sensitivity_against_one_call_per_weight(suppliers):
         else:
             nearest = changed[np.argmin(np.abs(changed - result.weights[c]))]
             assert result.switch_weight[c] == nearest
+            at = list(result.grid).index(nearest)
+            new_top = frame.index[np.argmax(expected.reshape(5, 11, -1)[c, at])]
+            assert result.summary().loc[frame.columns[c], "top_at_switch"] == new_top
 
 
 def test_pictures(suppliers, tmp_path):
