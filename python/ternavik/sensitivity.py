@@ -14,7 +14,7 @@ import numpy as np
 import numpy.typing as npt
 
 from ._errors import InputError
-from .compare import method, prepared, rank_rows
+from .compare import method as registered_method, prepared, rank_rows
 
 Matrix = npt.NDArray[np.float64]
 
@@ -88,7 +88,7 @@ def _switch_weights(grid: Matrix, top: npt.NDArray[np.int64], winner: int,
     return out
 
 
-def sensitivity(data: Any, kinds: Any, weights: Any, method_name: str = "topsis",
+def sensitivity(data: Any, kinds: Any, weights: Any, method: str = "topsis",
                 criteria: Optional[Sequence[Any]] = None, points: int = 41,
                 span: Sequence[float] = (0.0, 1.0)) -> SensitivityResult:
     """Rank the alternatives while each criterion's weight runs over ``span``.
@@ -97,9 +97,9 @@ def sensitivity(data: Any, kinds: Any, weights: Any, method_name: str = "topsis"
     (named weightings allowed); weights are normalised to sum to one first.
     ``criteria`` picks criteria by label or position (all by default);
     ``points`` grid values from ``span[0]`` to ``span[1]`` (within [0, 1]).
-    ``method_name`` is a name from ``ternavik.methods.REGISTRY``.
+    ``method`` is a name from ``ternavik.methods.REGISTRY``.
     """
-    chosen = method(method_name)
+    chosen = registered_method(method)
     low, high = (float(v) for v in span)
     if not 0.0 <= low <= high <= 1.0:
         raise InputError(f"span must satisfy 0 <= low <= high <= 1, got {tuple(span)}")
@@ -123,7 +123,7 @@ def sensitivity(data: Any, kinds: Any, weights: Any, method_name: str = "topsis"
                     else list(range(n)))
     return SensitivityResult(grid, shaped_scores, shaped_ranks, base, base[picked], ranks[0],
                              switch,
-                             [matrix.criteria[j] for j in picked], alternatives, method_name)
+                             [matrix.criteria[j] for j in picked], alternatives, method)
 
 
 def _criterion_positions(labels: List[Any], criteria: Optional[Sequence[Any]]) -> List[int]:
