@@ -15,7 +15,6 @@ import numpy.typing as npt
 from . import _engine
 from ._errors import InputError
 from .correlation import coefficient_code
-from .weighting import weights_of
 
 Matrix = npt.NDArray[np.float64]
 Codes = npt.NDArray[np.int64]
@@ -83,17 +82,18 @@ def rank_rows(scores: Matrix, higher_is_better: bool = True) -> npt.NDArray[np.i
     return ranks
 
 
-def prepared(data: Any, kinds: Any, weights: Any) -> Any:
-    """The checked matrix, kind codes and weight vector (named weightings resolved)."""
-    from . import mcda
+def prepared(data: Any, kinds: Any, weights: Any, nan_policy: str = "raise") -> Any:
+    """The checked matrix, kind codes and weights (named weightings resolved), with labels."""
+    from ._matrix import prepare_matrix
 
-    matrix = mcda._as_matrix(data)
-    codes = mcda._kind_codes(matrix, kinds)
-    if isinstance(weights, str):
-        vector = weights_of(weights, matrix.values, codes, matrix.label)
-    else:
-        vector = mcda._weight_vector(matrix, weights, codes)
-    return matrix, codes, vector
+    return prepare_matrix(data, kinds, weights, nan_policy)
+
+
+def _kept_labels(p: Any) -> List[Any]:
+    """Labels of the alternatives the missing-value policy kept."""
+    n = p.values.shape[0] if p.kept is None else p.kept.size
+    labels = list(p.alternatives) if p.alternatives is not None else list(range(n))
+    return labels if p.kept is None else [a for a, keep in zip(labels, p.kept) if keep]
 
 
 def _pandas() -> Any:
@@ -133,28 +133,36 @@ def compare_arrays(values: Matrix, codes: Codes, weights: Vector, names: Sequenc
 
 def compare(data: Any, kinds: Any, weights: Any,
             methods: Union[str, Sequence[str]] = ("topsis",),
-            coefficient: str = "spearman") -> CompareResult:
+            coefficient: str = "spearman", nan_policy: str = "raise") -> CompareResult:
     """Score and rank the alternatives with several methods, and compare the rankings.
 
-    ``data``, ``kinds`` and ``weights`` are as for :func:`ternavik.topsis`;
-    ``weights`` may also name a weighting ("critic", "entropy", ... see
-    ``ternavik.weighting.WEIGHTINGS``), computed once and given to every
-    method. ``methods`` lists names from ``ternavik.methods.REGISTRY`` (or is
-    one comma-separated string). ``coefficient`` is one of
-    ``ternavik.correlation.COEFFICIENTS``.
+    ``data``, ``kinds``, ``weights`` and ``nan_policy`` are as for
+    :func:`ternavik.topsis`; ``weights`` may name any weighting of
+    ``ternavik.weighting.WEIGHTINGS`` ("critic", "entropy", ...), computed once
+    and given to every method. ``methods`` lists names from
+    ``ternavik.methods.REGISTRY`` (or is one comma-separated string).
+    ``coefficient`` is one of ``ternavik.correlation.COEFFICIENTS``.
 
     Returns ``CompareResult(scores, ranks, correlation)``: two DataFrames of
     alternatives x methods (scores as each method gives them; ranks with 1
     for the best, whichever way the method's scores point) and the methods x
     methods DataFrame of the coefficient, entry (a, b) comparing b against a.
+    Alternatives left out by ``nan_policy="omit"`` get NaN scores, rank last
+    and do not enter the coefficient.
     """
     pandas = _pandas()
     names = method_names(methods)
     coefficient_code(coefficient)
-    matrix, codes, vector = prepared(data, kinds, weights)
-    scores, ranks, between = compare_arrays(matrix.values, codes, vector, names, coefficient)
-    index = (matrix.alternatives if matrix.alternatives is not None
-             else pandas.RangeIndex(scores.shape[0]))
+    p = prepared(data, kinds, weights, nan_policy)
+    kept_scores, kept_ranks, between = compare_arrays(p.values, p.codes, p.weights, names,
+                                                      coefficient)
+    scores, ranks = kept_scores, kept_ranks
+    if p.kept is not None:
+        scores = np.full((p.kept.size, len(names)), np.nan)
+        scores[p.kept] = kept_scores
+        ranks = np.full((p.kept.size, len(names)), kept_ranks.shape[0] + 1, dtype=np.int64)
+        ranks[p.kept] = kept_ranks
+    index = p.alternatives if p.alternatives is not None else pandas.RangeIndex(len(scores))
     return CompareResult(pandas.DataFrame(scores, index=index, columns=names),
                          pandas.DataFrame(ranks, index=index, columns=names),
                          pandas.DataFrame(between, index=names, columns=names))

@@ -25,6 +25,7 @@ import numpy as np
 
 from . import _engine
 from ._errors import InputError
+from ._optional import is_dataframe
 
 # Names in the order of the native coefficient codes.
 COEFFICIENTS = ("spearman", "weighted_spearman", "ws", "kendall_tau", "goodman_kruskal_gamma")
@@ -59,9 +60,7 @@ def correlation_matrix(rankings: Any, coefficient: str = "spearman") -> Any:
     DataFrame. Entry (a, b) is coefficient(ranking a, ranking b).
     """
     code = coefficient_code(coefficient)
-    from . import mcda
-
-    if mcda._is_dataframe(rankings):
+    if is_dataframe(rankings):
         values = _as_rankings(rankings.to_numpy(dtype=np.float64).T)
         matrix = _engine.rank_coefficients(values, code)
         return type(rankings)(matrix, index=rankings.columns, columns=rankings.columns)

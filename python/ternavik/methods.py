@@ -27,7 +27,8 @@ from typing import Any, Callable, Dict, NamedTuple, Optional, Sequence
 import numpy as np
 import numpy.typing as npt
 
-from . import _engine, mcda
+from . import _engine
+from ._matrix import prepare_matrix
 from ._errors import InputError
 from .normalization import NORMALIZATIONS, normalization_code
 
@@ -47,70 +48,25 @@ class _Prepared(NamedTuple):
     criteria: Sequence[Any]
 
 
-def _fast_codes(kinds: Any, m: int) -> Optional[npt.NDArray[np.int64]]:
-    """Kind codes of plain numeric or "+-" kinds without a per-criterion loop, else None."""
-    if isinstance(kinds, str):
-        if len(kinds) != m or set(kinds) - {"+", "-"}:
-            return None
-        return np.frombuffer(kinds.encode(), dtype=np.uint8).__eq__(ord("+")).astype(np.int64)
-    if isinstance(kinds, np.ndarray):
-        if kinds.ndim != 1 or kinds.dtype.kind not in "iu":
-            return None
-        kinds = kinds.tolist()
-    if isinstance(kinds, (list, tuple)) and len(kinds) == m:
-        if not all(type(k) is int and -1 <= k <= 1 for k in kinds):
-            return None
-        return np.array([k == 1 for k in kinds], dtype=np.int64)
-    return None
-
-
-def _fast_weights(weights: Any, m: int) -> Optional[npt.NDArray[np.float64]]:
-    """A plain vector of m finite numbers as float64, else None (the full checks decide)."""
-    if not isinstance(weights, (list, tuple, np.ndarray)):
-        return None
-    try:
-        vector = np.asarray(weights, dtype=np.float64)
-    except (TypeError, ValueError):
-        return None
-    if vector.shape != (m,) or not np.isfinite(vector).all():
-        return None
-    if isinstance(weights, np.ndarray) and weights.dtype.kind not in "iuf":
-        return None
-    return vector
-
-
 def _prepared(data: Any, kinds: Any, weights: Any, nan_policy: str) -> _Prepared:
     """Adapter over the package's data preparation (the only place that knows it)."""
     if nan_policy not in _NAN_POLICIES:
         raise InputError(f"nan_policy must be one of {', '.join(_NAN_POLICIES)}, "
                          f"got {nan_policy!r}")
-    matrix = mcda._as_matrix(data)
-    m = matrix.values.shape[1]
-    codes = _fast_codes(kinds, m)
-    if codes is None:
-        codes = mcda._kind_codes(matrix, kinds)
-    values, alternatives = matrix.values, matrix.alternatives
-    missing = np.isnan(values).any(axis=1)
-    if missing.any() and nan_policy == "raise":
-        row = int(np.flatnonzero(missing)[0])
-        label = repr(alternatives[row]) if alternatives is not None else f"#{row}"
-        raise InputError(f"alternative {label} has a NaN value (nan_policy='raise')")
-    if missing.any() and nan_policy == "omit":
-        values = np.ascontiguousarray(values[~missing])
-        matrix.values = values
-        alternatives = alternatives[~missing] if alternatives is not None else None
-        if values.shape[0] < 2:
-            raise InputError("fewer than two alternatives remain without NaN values")
-    if isinstance(weights, np.ndarray) and weights.ndim == 2:
-        if weights.shape[1] != m:
-            raise InputError(f"weights have {weights.shape[1]} columns but data has "
+    batch = weights if isinstance(weights, np.ndarray) and weights.ndim == 2 else None
+    p = prepare_matrix(data, kinds, None if batch is not None else weights, nan_policy)
+    alternatives = p.alternatives
+    if alternatives is not None and p.kept is not None:
+        alternatives = alternatives[p.kept]
+    m = p.values.shape[1]
+    if batch is not None:
+        if batch.shape[1] != m:
+            raise InputError(f"weights have {batch.shape[1]} columns but data has "
                              f"{m} criteria")
-        vectors = np.ascontiguousarray(weights, dtype=np.float64)
-        return _Prepared(values, codes, vectors, True, alternatives, matrix.criteria)
-    vector = _fast_weights(weights, m)
-    if vector is None:
-        vector = mcda._weight_vector(matrix, weights, codes)
-    return _Prepared(values, codes, vector.reshape(1, -1), False, alternatives, matrix.criteria)
+        vectors = np.ascontiguousarray(batch, dtype=np.float64)
+        return _Prepared(p.values, p.codes, vectors, True, alternatives, p.criteria.labels)
+    return _Prepared(p.values, p.codes, p.weights.reshape(1, -1), False, alternatives,
+                     p.criteria.labels)
 
 
 def _shaped(scores: npt.NDArray[np.float64], prepared: _Prepared, name: str) -> Any:

@@ -56,7 +56,7 @@ def normalize(data: Any, kinds: Any, method: str = "minmax") -> Any:
     if prepared.alternatives is None:
         return values
     import pandas as pd
-    return pd.DataFrame(values, index=prepared.alternatives, columns=prepared.criteria)
+    return pd.DataFrame(values, index=prepared.alternatives, columns=list(prepared.criteria))
 
 
 __all__ = ["NORMALIZATIONS", "normalization_code", "normalize"]

@@ -14,7 +14,7 @@ import numpy as np
 import numpy.typing as npt
 
 from ._errors import InputError
-from .compare import method as registered_method, prepared, rank_rows
+from .compare import _kept_labels, method as registered_method, prepared, rank_rows
 
 Matrix = npt.NDArray[np.float64]
 
@@ -44,7 +44,8 @@ class SensitivityResult(NamedTuple):
 
     def top(self) -> npt.NDArray[np.int64]:
         """Index of the top-ranked alternative at each (criterion, t)."""
-        return np.argmin(self.ranks, axis=2)
+        top: npt.NDArray[np.int64] = np.argmin(self.ranks, axis=2)
+        return top
 
     def summary(self) -> Any:
         """A DataFrame by criterion: base weight, switch weight and who wins there."""
@@ -90,11 +91,14 @@ def _switch_weights(grid: Matrix, top: npt.NDArray[np.int64], winner: int,
 
 def sensitivity(data: Any, kinds: Any, weights: Any, method: str = "topsis",
                 criteria: Optional[Sequence[Any]] = None, points: int = 41,
-                span: Sequence[float] = (0.0, 1.0)) -> SensitivityResult:
+                span: Sequence[float] = (0.0, 1.0),
+                nan_policy: str = "raise") -> SensitivityResult:
     """Rank the alternatives while each criterion's weight runs over ``span``.
 
-    ``data``, ``kinds`` and ``weights`` are as for :func:`ternavik.compare`
-    (named weightings allowed); weights are normalised to sum to one first.
+    ``data``, ``kinds``, ``weights`` and ``nan_policy`` are as for
+    :func:`ternavik.compare` (named weightings allowed); weights are
+    normalised to sum to one first. Alternatives left out by "omit" are left
+    out of the result too.
     ``criteria`` picks criteria by label or position (all by default);
     ``points`` grid values from ``span[0]`` to ``span[1]`` (within [0, 1]).
     ``method`` is a name from ``ternavik.methods.REGISTRY``.
@@ -105,25 +109,24 @@ def sensitivity(data: Any, kinds: Any, weights: Any, method: str = "topsis",
         raise InputError(f"span must satisfy 0 <= low <= high <= 1, got {tuple(span)}")
     if int(points) < 2:
         raise InputError(f"points must be at least 2, got {points}")
-    matrix, codes, vector = prepared(data, kinds, weights)
+    p = prepared(data, kinds, weights, nan_policy)
+    vector = p.weights
     if not vector.sum() > 0:
         raise InputError("weights must have a positive sum")
     base = vector / vector.sum()
-    picked = _criterion_positions(matrix.criteria, criteria)
+    picked = _criterion_positions(p.criteria.labels, criteria)
     grid = np.linspace(low, high, int(points))
     all_weights = np.vstack([base[np.newaxis, :], weight_grid(base, picked, grid)])
-    scores = np.asarray(chosen.score(matrix.values, codes, all_weights), dtype=np.float64)
+    scores = np.asarray(chosen.score(p.values, p.codes, all_weights), dtype=np.float64)
     ranks = rank_rows(scores, chosen.higher_is_better)
     n = scores.shape[1]
     shaped_scores = scores[1:].reshape(len(picked), grid.size, n)
     shaped_ranks = ranks[1:].reshape(len(picked), grid.size, n)
     winner = int(np.argmin(ranks[0]))
     switch = _switch_weights(grid, np.argmin(shaped_ranks, axis=2), winner, base[picked])
-    alternatives = (list(matrix.alternatives) if matrix.alternatives is not None
-                    else list(range(n)))
     return SensitivityResult(grid, shaped_scores, shaped_ranks, base, base[picked], ranks[0],
                              switch,
-                             [matrix.criteria[j] for j in picked], alternatives, method)
+                             [p.criteria.labels[j] for j in picked], _kept_labels(p), method)
 
 
 def _criterion_positions(labels: List[Any], criteria: Optional[Sequence[Any]]) -> List[int]:

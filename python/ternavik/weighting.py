@@ -11,10 +11,13 @@ with a NaN value gives NaN weights throughout.
 Definitions (n alternatives, m criteria, x a criterion's values):
 
 - ``equal``: 1/m.
-- ``entropy``: p = x / sum(x), e = -sum(p ln p) / ln n with 0 ln 0 = 0,
-  c = 1 - e. Values must not be negative. An all-zero criterion gets c = 0.
-- ``minmax_entropy``: the weights of :func:`ternavik.entropy_weight` (p from
-  min-max normalisation by direction).
+- ``sum_entropy``: the textbook entropy weights, as pymcdm and
+  scikit-criteria compute them: p = x / sum(x), e = -sum(p ln p) / ln n with
+  0 ln 0 = 0, c = 1 - e. Values must not be negative. An all-zero criterion
+  gets c = 0.
+- ``minmax_entropy``, also ``entropy``: the weights of
+  :func:`ternavik.entropy_weight` (p from min-max normalisation by
+  direction); ``entropy`` keeps the meaning it has always had here.
 - ``standard_deviation``: c = sample standard deviation (n - 1) of x.
 - ``variance``: c = sample variance of (x - min) / (max - min).
 - ``critic``: y normalised towards the ideal by direction (1 best, 0 worst),
@@ -51,16 +54,21 @@ from ._errors import InputError
 
 Vector = npt.NDArray[np.float64]
 Codes = npt.NDArray[np.int64]
+# A weighting by name: (matrix, kind codes, optional criterion namer) -> weights.
+Weighting = Callable[..., Vector]
 
 # Names in the order of the native method codes.
-WEIGHTINGS = ("equal", "entropy", "minmax_entropy", "standard_deviation", "variance",
+WEIGHTINGS = ("equal", "sum_entropy", "minmax_entropy", "standard_deviation", "variance",
               "critic", "merec", "gini", "angle")
+# "entropy" has always meant the weights of entropy_weight; it keeps that meaning.
+ALIASES = {"entropy": "minmax_entropy"}
 _CODE = {name: code for code, name in enumerate(WEIGHTINGS)}
+_CODE.update({alias: _CODE[name] for alias, name in ALIASES.items()})
 
 
 def _check_domain(name: str, values: npt.NDArray[np.float64], label: Callable[[int], str]) -> None:
     """Entropy takes logarithms of shares, MEREC of ratios: refuse what they cannot."""
-    if name == "entropy":
+    if name == "sum_entropy":
         bad = np.nonzero((values < 0).any(axis=0))[0]
         if bad.size:
             raise InputError(f"entropy weights need values of at least 0; criterion "
@@ -77,37 +85,42 @@ def weights_of(name: str, values: npt.NDArray[np.float64], codes: Codes,
     """Weights by weighting ``name`` of a prepared C-ordered matrix and its kind codes."""
     key = name.strip().lower()
     if key not in _CODE:
-        raise InputError(f"unknown weighting {name!r}; choose one of {', '.join(WEIGHTINGS)}")
+        raise InputError(f"unknown weighting {name!r}; choose one of {', '.join(_CODE)}")
     _check_domain(key, values, label or (lambda j: f"#{j}"))
     result: Vector = _engine.objective_weights(values, codes, _CODE[key])
     return result
 
 
-def weighting_table() -> Dict[str, Callable[[npt.NDArray[np.float64], Codes], Vector]]:
-    """Each weighting as a function of (matrix, kind codes), for weights chosen by name."""
-    def bind(name: str) -> Callable[[npt.NDArray[np.float64], Codes], Vector]:
-        return lambda values, codes: weights_of(name, values, codes)
-    return {name: bind(name) for name in WEIGHTINGS}
+def weighting_table() -> Dict[str, Weighting]:
+    """Each weighting as a function of (matrix, kind codes, criterion namer), by name."""
+    def bind(name: str) -> Weighting:
+        def derive(values: npt.NDArray[np.float64], codes: Codes,
+                   label: Optional[Callable[[int], str]] = None) -> Vector:
+            return weights_of(name, values, codes, label)
+        return derive
+    return {name: bind(name) for name in _CODE}
 
 
-def objective_weights(data: Any, method: str = "entropy", kinds: Any = None) -> Any:
+def objective_weights(data: Any, method: str = "critic", kinds: Any = None,
+                      nan_policy: str = "raise") -> Any:
     """Criterion weights derived from the matrix by ``method``.
 
-    ``method`` is one of ``WEIGHTINGS`` (see the module documentation for each
+    ``method`` is one of ``WEIGHTINGS`` or "entropy" (see the module documentation for each
     definition). ``data`` is any array-like or a pandas DataFrame (criteria =
-    columns); ``kinds`` (needed by "minmax_entropy", "critic" and "merec"; all
-    benefits when omitted) is given as for :func:`ternavik.topsis`.
+    columns); ``kinds`` (used by "minmax_entropy", "critic" and "merec"; all
+    benefits when omitted) and ``nan_policy`` are as for
+    :func:`ternavik.topsis`; "omit" derives the weights from the alternatives
+    without missing or infinite values.
 
     Returns float64 weights that sum to one, or a Series by criterion for a
     DataFrame.
     """
-    from . import mcda
+    from ._data import read_table
+    from ._matrix import prepare_matrix
 
-    matrix = mcda._as_matrix(data)
-    m = matrix.values.shape[1]
-    codes = (np.ones(m, dtype=np.int64) if kinds is None
-             else mcda._kind_codes(matrix, kinds))
-    weights = weights_of(method, matrix.values, codes, matrix.label)
-    if matrix.alternatives is None:
-        return weights
-    return mcda._labelled(weights, matrix.criteria, "weight")
+    if not isinstance(method, str):
+        raise InputError(f"method must name a weighting, one of {', '.join(WEIGHTINGS)}")
+    if kinds is None:
+        kinds = [1] * read_table(data).values.shape[1]
+    prepared = prepare_matrix(data, kinds, method, nan_policy)
+    return prepared.per_criterion(prepared.weights, "weight")

@@ -61,7 +61,7 @@ def _skc_critic(x, codes):
 # peer on the same data with every criterion a benefit (row "critic_benefit").
 WEIGHT_PEERS = {
     "equal": lambda x, c: pm_weights.equal_weights(x),
-    "entropy": lambda x, c: pm_weights.entropy_weights(x),
+    "sum_entropy": lambda x, c: pm_weights.entropy_weights(x),
     "standard_deviation": lambda x, c: pm_weights.standard_deviation_weights(x),
     "variance": lambda x, c: pm_weights.variance_weights(x),
     "critic": _skc_critic,
@@ -101,16 +101,16 @@ def test_agrees_with_peer(name, dataset):
     np.testing.assert_allclose(weights_of(name, x, codes), peer, rtol=1e-12, atol=0)
 
 
-def test_minmax_entropy_is_entropy_weight():
+@pytest.mark.parametrize("name", ["minmax_entropy", "entropy"])
+def test_minmax_entropy_is_entropy_weight(name):
     x, codes = _random(4, 30, 6)
-    assert weights_of("minmax_entropy", x, codes).tobytes() == \
-        _ternavik.entropy_weight(x, codes)[0].tobytes()
+    assert weights_of(name, x, codes).tobytes() == _ternavik.entropy_weight(x, codes)[0].tobytes()
 
 
 # Hand computations where a peer refuses the input or returns NaN.
 @pytest.mark.parametrize("name, x, expected", [
     # 0 ln 0 = 0: p = (0, 1/4, 3/4) and (1/3, 1/3, 1/3) -> c = (1 - e, 0).
-    ("entropy", [[0, 1], [1, 1], [3, 1]],
+    ("sum_entropy", [[0, 1], [1, 1], [3, 1]],
      [1.0, 0.0]),
     # A constant criterion: no spread, no conflict; the others split the rest.
     ("critic", [[1, 5, 2], [2, 5, 4], [3, 5, 3]], None),
@@ -132,7 +132,7 @@ def test_definitions_where_peers_fail(name, x, expected):
     assert np.isclose(w.sum(), 1.0)
 
 
-@pytest.mark.parametrize("name, bad", [("entropy", -1.0), ("merec", 0.0)])
+@pytest.mark.parametrize("name, bad", [("sum_entropy", -1.0), ("merec", 0.0)])
 def test_refuses_values_outside_the_domain(name, bad):
     x = np.array([[1.0, 2.0], [3.0, bad], [2.0, 5.0]])
     with pytest.raises(ValueError, match="criterion #1"):
@@ -156,7 +156,7 @@ def test_labels_and_names():
     ranks = pd.DataFrame(_rankings(x)[:3].T, columns=["p", "q", "r"])
     matrix = correlation_matrix(ranks, "rw")
     assert list(matrix.index) == ["p", "q", "r"] and matrix.loc["p", "p"] == 1.0
-    with pytest.raises(ValueError, match="unknown weighting"):
+    with pytest.raises(ValueError, match="'critic', .*got 'critics'"):
         objective_weights(x, "critics")
     with pytest.raises(ValueError, match="unknown coefficient"):
         correlation_matrix(ranks, "pearson")
