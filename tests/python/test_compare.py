@@ -150,3 +150,42 @@ def test_registry_methods_side_by_side(suppliers):
     for t, ranks in zip(sens.grid, sens.ranks[0]):
         w = weight_grid(sens.weights, [0], np.array([t]))[0]
         assert (ranks == ternavik.rank(-methods.vikor(frame.to_numpy(), kinds, w).Q)).all()
+
+
+def test_command_line_prints_both_tables_and_draws(suppliers, capsys, tmp_path):
+    from ternavik.cli import main
+
+    pytest.importorskip("matplotlib")
+    frame, kinds = suppliers
+    picture = tmp_path / "ranks.png"
+    args = ["compare", "--example", "--kinds", "-,-,-,+,+", "--weights", "critic",
+            "--methods", "topsis,vikor,promethee2", "--coefficient", "kendall_tau",
+            "--plot", str(picture)]
+    assert main(args) == 0
+    out = capsys.readouterr().out
+    assert "Scores" in out and "Ranks (1 = best)" in out and "kendall_tau" in out
+    assert picture.read_bytes()[:4] == b"\x89PNG"
+    assert main(args[:-2] + ["--csv"]) == 0
+    rows = [line.split(",") for line in capsys.readouterr().out.splitlines()]
+    expected = compare(frame, kinds, "critic", "topsis,vikor,promethee2")
+    assert rows[0] == ["alternative", "topsis", "vikor", "promethee2",
+                       "rank_topsis", "rank_vikor", "rank_promethee2"]
+    got = np.array([[float(v) for v in row[1:4]] for row in rows[1:]])
+    assert got.tobytes() == expected.scores.to_numpy().tobytes()
+    assert [[int(v) for v in row[4:]] for row in rows[1:]] == expected.ranks.to_numpy().tolist()
+
+
+@pytest.mark.parametrize("extra, message", [
+    (["--methods", "topsis,nope"], "unknown method 'nope'"),
+    (["--coefficient", "pearson"], "unknown coefficient 'pearson'"),
+    (["--weights", "heavy"], "got 'heavy'"),
+    (["--plot", "/no/such/folder/r.png"], "cannot write the plot"),
+])
+def test_command_line_mistakes_are_one_line(capsys, extra, message):
+    from ternavik.cli import main
+
+    if extra[0] == "--plot":
+        pytest.importorskip("matplotlib")
+    assert main(["compare", "--example", *extra]) == 2
+    err = capsys.readouterr().err
+    assert message in err and err.count("\n") == 1
