@@ -217,8 +217,8 @@ def promethee2(data: Any, kinds: Any, weights: Any, *, preference: Any = "usual"
     """PROMETHEE II net outranking flows (higher is better).
 
     ``preference`` names one function for all criteria or one per criterion:
-    "usual" (d > 0), "u-shape" (d > q), "v-shape" (d / p up to p, then 1),
-    "level" (0.5 for q < d <= p, 1 above p), "linear" ((d - q) / (p - q) for
+    "usual" (d > 0), "u-shape" (d > q), "v-shape" (d * (1 / p) up to p, then 1),
+    "level" (0.5 for q < d <= p, 1 above p), "linear" ((d - q) * (1 / (p - q)) for
     q < d <= p, 1 above p) or "gaussian" (1 - exp(-d^2 / (2 s^2)) for d > 0).
     ``q``, ``p`` and ``s`` are one value or one per criterion. With
     d = x_i - x_k (x_k - x_i on cost criteria), plus_ij = sum_k P_j(d_ik) and

@@ -16,9 +16,14 @@ namespace {
 
 struct Thresholds {
     double q, p, s;
+    double per_p;      // 1 / p
+    double per_width;  // 1 / (p - q)
 };
 
-// The preference functions; d <= 0 always gives 0.
+// The preference functions; d <= 0 always gives 0. The ramps multiply by
+// the reciprocal computed once per criterion, d * (1 / p) and
+// (d - q) * (1 / (p - q)), and are computed before the comparisons pick a
+// value, so the loops compile to selects instead of unpredictable branches.
 struct Usual {
     static double at(double d, const Thresholds&) { return d > 0.0 ? 1.0 : 0.0; }
 };
@@ -27,17 +32,22 @@ struct UShape {
 };
 struct VShape {
     static double at(double d, const Thresholds& t) {
-        return d > t.p ? 1.0 : (d > 0.0 ? d / t.p : 0.0);
+        const double ramp = d * t.per_p;
+        const double lower = d > 0.0 ? ramp : 0.0;
+        return d > t.p ? 1.0 : lower;
     }
 };
 struct Level {
     static double at(double d, const Thresholds& t) {
-        return d > t.p ? 1.0 : (d > t.q ? 0.5 : 0.0);
+        const double lower = d > t.q ? 0.5 : 0.0;
+        return d > t.p ? 1.0 : lower;
     }
 };
 struct Linear {
     static double at(double d, const Thresholds& t) {
-        return d > t.p ? 1.0 : (d > t.q ? (d - t.q) / (t.p - t.q) : 0.0);
+        const double ramp = (d - t.q) * t.per_width;
+        const double lower = d > t.q ? ramp : 0.0;
+        return d > t.p ? 1.0 : lower;
     }
 };
 // 1 - exp(-(d * d) / (2 * s * s)), the denominator evaluated as (2 * s) * s.
@@ -49,7 +59,7 @@ struct Gaussian {
 
 // plus and minus sums of alternatives [first, first + size) on one criterion.
 template <class Function>
-void pairwise_block(const double* x, std::size_t n, double sign, const Thresholds& t,
+void pairwise_block(const double* x, std::size_t n, double sign, const Thresholds t,
                     std::size_t first, std::size_t size, double* plus, double* minus) {
     double more[alternative_block];
     double less[alternative_block];
@@ -110,7 +120,8 @@ Outcome<BatchScores> promethee2(const MethodInput& input, const PreferenceFuncti
     TransformedMatrix minus{n, m, uninitialised_matrix(m, n), {}};
     for_alternative_blocks(n, 2 * n * m, [&](std::size_t first, std::size_t size) {
         for (std::size_t j = 0; j < m; ++j) {
-            const Thresholds t{preference.q[j], preference.p[j], preference.s[j]};
+            const double q = preference.q[j], p = preference.p[j];
+            const Thresholds t{q, p, preference.s[j], 1.0 / p, 1.0 / (p - q)};
             const double sign = kinds[j] == IndicatorKind::Benefit ? 1.0 : -1.0;
             pairwise_criterion(static_cast<Preference>(preference.functions[j]), x.row(j), n,
                                sign, t, first, size, plus.values.get() + j * n,
