@@ -174,6 +174,39 @@ def test_promethee_gaussian_by_hand():
                                flows, rtol=1e-15, atol=1e-16)
 
 
+@pytest.mark.parametrize("preference", ["usual", "u-shape", "level", "v-shape", "linear",
+                                        "gaussian"])
+def test_promethee_flows_follow_the_stated_order_to_the_bit(preference):
+    """Step functions are counted, not compared pair by pair: same bits as the definition."""
+    rng = np.random.default_rng(8)
+    x = np.round(rng.uniform(0.0, 6.0, (40, 4)))  # many ties and exact thresholds
+    x[5, 1] = np.nan
+    signs, w = np.array([1.0, -1.0, 1.0, -1.0]), rng.uniform(0.1, 1.0, 4)
+    q, p, s = 1.0, 3.0, 2.0
+    def libm_exp(a):  # NumPy's own exp may differ from the C library's in the last bit
+        return np.frompyfunc(math.exp, 1, 1)(a).astype(float)
+    d = signs * (x[:, None, :] - x[None, :, :])  # d[i, k, j]
+    with np.errstate(invalid="ignore"):
+        table = {
+            "usual": lambda d: np.where(d > 0, 1.0, 0.0),
+            "u-shape": lambda d: np.where(d > q, 1.0, 0.0),
+            "level": lambda d: np.where(d > p, 1.0, np.where(d > q, 0.5, 0.0)),
+            "v-shape": lambda d: np.where(d > p, 1.0, np.where(d > 0, d * (1 / p), 0.0)),
+            "linear": lambda d: np.where(d > p, 1.0, np.where(d > q, (d - q) * (1 / (p - q)), 0.0)),
+            "gaussian": lambda d: np.where(d > 0, 1.0 - libm_exp(-(d * d) / (2.0 * s * s)), 0.0),
+        }[preference]
+        plus, minus = np.zeros((40, 4)), np.zeros((40, 4))
+        for k in range(40):  # the sums over k, in order
+            plus = plus + table(d[:, k, :])
+            minus = minus + table(-d[:, k, :])
+    outgoing, incoming = np.zeros(40), np.zeros(40)
+    for j in range(4):
+        outgoing, incoming = outgoing + plus[:, j] * w[j], incoming + minus[:, j] * w[j]
+    expected = outgoing / 39.0 - incoming / 39.0
+    got = methods.promethee2(x, (signs == 1).astype(int), w, preference=preference, q=q, p=p, s=s)
+    assert got.tobytes() == expected.tobytes()
+
+
 def test_topsis_on_identical_alternatives_is_one_half():
     """Both distances 0: the peer returns 0 / 0 = NaN, we return 0.5 like ternavik.topsis."""
     x = np.array([[1.0, 2.0], [1.0, 2.0]])

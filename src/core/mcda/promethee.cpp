@@ -4,10 +4,13 @@
 // minus_ij = sum_k P_j(d_ki), over k = 0 .. n-1 in order, do not depend on
 // the weights and are computed once; then for every weight vector
 // phi_i = (sum_j w_j plus_ij) / (n - 1) - (sum_j w_j minus_ij) / (n - 1).
+// Step functions (usual, u-shape, level) count instead of comparing every
+// pair, with the same result to the last bit (preference_counts.hpp).
 #include <cmath>
 #include <string>
 
 #include "core/mcda/methods.hpp"
+#include "core/mcda/preference_counts.hpp"
 #include "core/mcda/weighted_sums.hpp"
 
 namespace ternavik::mcda {
@@ -118,8 +121,27 @@ Outcome<BatchScores> promethee2(const MethodInput& input, const PreferenceFuncti
 
     TransformedMatrix plus{n, m, uninitialised_matrix(m, n), {}};
     TransformedMatrix minus{n, m, uninitialised_matrix(m, n), {}};
+    const auto function = [&](std::size_t j) {
+        return static_cast<Preference>(preference.functions[j]);
+    };
+    const auto is_step = [&](std::size_t j) {
+        return function(j) == Preference::usual || function(j) == Preference::u_shape ||
+               function(j) == Preference::level;
+    };
+    run_split(m, n * m * 32, [&](std::size_t begin, std::size_t end) {
+        std::vector<double> scratch(n);
+        for (std::size_t j = begin; j < end; ++j) {
+            if (!is_step(j)) continue;
+            const bool usual = function(j) == Preference::usual;
+            step_preference_sums(x.row(j), n, kinds[j] == IndicatorKind::Benefit ? 1.0 : -1.0,
+                                 usual ? 0.0 : preference.q[j], preference.p[j],
+                                 function(j) == Preference::level, scratch.data(),
+                                 plus.values.get() + j * n, minus.values.get() + j * n);
+        }
+    });
     for_alternative_blocks(n, 2 * n * m, [&](std::size_t first, std::size_t size) {
         for (std::size_t j = 0; j < m; ++j) {
+            if (is_step(j)) continue;
             const double q = preference.q[j], p = preference.p[j];
             const Thresholds t{q, p, preference.s[j], 1.0 / p, 1.0 / (p - q)};
             const double sign = kinds[j] == IndicatorKind::Benefit ? 1.0 : -1.0;
