@@ -23,5 +23,7 @@ def sphere(x: npt.NDArray[np.float64]) -> npt.NDArray[np.float64]:
 
 
 result = ternavik.minimize(sphere, [(-5.0, 5.0)] * 3, pop=20, iters=200)
+if not result.success:
+    raise SystemExit(result.message)
 print(f"sphere minimum {result.fun:.3g} at {np.round(result.x, 4)} "
       f"after {result.nfev} evaluations")

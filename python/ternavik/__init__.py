@@ -1,11 +1,11 @@
 """ternavik: entropy weights, TOPSIS and differential evolution for NumPy.
 
     import ternavik
-    w, s = ternavik.entropy_weight(df, kinds=["min", "min", "max"])
-    c = ternavik.topsis(df, "entropy", ["min", "min", "max"])
-    ternavik.rank(c)                    # 1 = best
+    w, s = ternavik.entropy_weight(df, kinds={"price": "min", "speed": "max"})
+    c = ternavik.topsis(df, "entropy", "-+", nan_policy="omit")
+    ternavik.rank(c)                    # 1 = best, NaN last
     r = ternavik.minimize(f, [(-5, 5)] * 3, pop=40, iters=200)
-    r.x, r.fun
+    r.success, r.x, r.fun
 
 The native functions are available unchanged as ``ternavik.core.entropy_weight``,
 ``ternavik.core.topsis`` and ``ternavik.core._DE`` (the ``_ternavik`` module).
@@ -22,10 +22,10 @@ from _ternavik import _DE
 
 from . import functions
 from ._errors import InputError
+from ._native import native_address
+from ._version import __version__
 from .mcda import entropy_weight, rank, topsis
-from .optimize import OptimizeResult, minimize, native_address
-
-__version__ = "0.1.0"
+from .optimize import OptimizeResult, minimize
 
 __all__ = [
     "InputError", "OptimizeResult", "_DE", "core", "entropy_weight", "functions",

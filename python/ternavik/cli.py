@@ -1,13 +1,15 @@
 """The ``ternavik`` command line: TOPSIS and entropy weights on CSV files, and DE
 on standard test functions.
 
-Mistakes in the input (a missing file, a ragged row, a non-numeric cell, the
-wrong number of kinds or weights, an unknown function) end the program with
-one line on stderr and exit status 2.
+Every mistake in the input (a missing file, a ragged row, a non-numeric or
+missing cell, the wrong number of kinds or weights, an unknown function, a
+population too large) ends the program with one line on stderr and exit
+status 2.
 """
 
 import argparse
 import csv
+import io
 import os
 import sys
 from typing import Any, List, NoReturn, Optional, Sequence, Tuple
@@ -15,16 +17,27 @@ from typing import Any, List, NoReturn, Optional, Sequence, Tuple
 import numpy as np
 import numpy.typing as npt
 
-import _ternavik
-
 from . import mcda
+from ._backend import native
 from ._errors import InputError
+from ._matrix import NAN_POLICIES, PreparedMatrix, prepare_matrix
+from ._version import __version__
 from .functions import FUNCTIONS
-from .optimize import minimize
+from .optimize import check_size, minimize
 
 EXAMPLE_PATH = os.path.join(os.path.dirname(__file__), "data", "suppliers.csv")
 EXAMPLE_KINDS = "min,min,min,max,max"
 EXAMPLE_WEIGHTS = "0.30,0.15,0.25,0.10,0.20"
+STDIN = "-"
+
+# Cells that mean "no value": they become NaN for --nan-policy to judge.
+_MISSING = {"", "na", "n/a", "nan", "null"}
+_DELIMITER_NAMES = {"tab": "\t", "\\t": "\t", "comma": ",", "semicolon": ";",
+                    "pipe": "|", "space": " "}
+_SNIFFED = ",;\t|"
+# Options whose value may start with '-' (a cost kind): argparse would take
+# such a value for an option, so it is glued on as --kinds=VALUE.
+_SIGNED_OPTIONS = ("--kinds", "--weights")
 
 
 class Table:
@@ -38,39 +51,76 @@ class Table:
 
 
 def _number(cell: str) -> Optional[float]:
-    """The cell as a float, or None when it is not a number."""
+    """The cell as a float (NaN when missing), or None when it is not a number."""
+    if cell.strip().lower() in _MISSING:
+        return float("nan")
     try:
         return float(cell)
     except ValueError:
         return None
 
 
-def _read_rows(path: str, delimiter: str) -> List[List[str]]:
-    """All non-blank rows of a CSV file, cells stripped."""
+def _read_text(path: str) -> str:
+    """The whole file, or standard input for '-'."""
+    if path == STDIN:
+        return sys.stdin.read().lstrip("\ufeff")
     try:
         with open(path, newline="", encoding="utf-8-sig") as handle:
-            rows = [[c.strip() for c in row] for row in csv.reader(handle, delimiter=delimiter)]
+            return handle.read()
     except OSError as error:
         raise InputError(f"cannot read {path!r}: {error.strerror or error}") from None
-    except (UnicodeDecodeError, csv.Error) as error:
+    except UnicodeDecodeError as error:
         raise InputError(f"{path!r} is not a readable CSV file: {error}") from None
+
+
+def delimiter_of(text: str, option: Optional[str]) -> str:
+    """The cell separator: the one named, else the one the text uses."""
+    if option is not None:
+        named = _DELIMITER_NAMES.get(option.lower(), option)
+        if len(named) != 1:
+            raise InputError(f"--delimiter must be one character or tab, comma, semicolon, "
+                             f"pipe, space; got {option!r}")
+        return named
+    sample = text[:65536]
+    if len(text) > len(sample) and "\n" in sample:
+        sample = sample[:sample.rindex("\n")]  # whole lines only, or counts look uneven
+    try:
+        return csv.Sniffer().sniff(sample, delimiters=_SNIFFED).delimiter
+    except csv.Error:  # one column, or too little text to tell
+        return ","
+
+
+def _read_rows(path: str, delimiter: Optional[str]) -> List[List[str]]:
+    """All non-blank rows of a CSV file, cells stripped."""
+    text = _read_text(path)
+    sep = delimiter_of(text, delimiter)
+    try:
+        rows = [[c.strip() for c in row] for row in csv.reader(io.StringIO(text), delimiter=sep)]
+    except csv.Error as error:
+        raise InputError(f"{_shown(path)} is not a readable CSV file: {error}") from None
     return [row for row in rows if any(row)]
+
+
+def _shown(path: str) -> str:
+    return "standard input" if path == STDIN else repr(path)
 
 
 def _has_name_column(header: List[str], body: List[List[str]]) -> bool:
     """A first column of names: an empty header cell, or no number in that column."""
-    return header[0] == "" or all(_number(row[0]) is None for row in body)
+    if header[0] == "":
+        return True
+    return all(_number(row[0]) is None or row[0].strip().lower() in _MISSING for row in body)
 
 
-def read_table(path: str, delimiter: str = ",") -> Table:
+def read_table(path: str, delimiter: Optional[str] = None) -> Table:
     """Read a header row of criteria and one row per alternative."""
     rows = _read_rows(path, delimiter)
     if len(rows) < 2:
-        raise InputError(f"{path!r} needs a header row and at least one row of values")
+        raise InputError(f"{_shown(path)} needs a header row and at least one row of values")
     header, body = rows[0], rows[1:]
     for line, row in enumerate(body, start=2):
         if len(row) != len(header):
-            raise InputError(f"{path!r} row {line} has {len(row)} cells, "
+            raise InputError(f"{_shown(path)} row {line} has {len(row)} cells, "
                              f"the header has {len(header)}")
     skip = 1 if _has_name_column(header, body) else 0
     names = [row[0] for row in body] if skip else [str(i + 1) for i in range(len(body))]
@@ -79,8 +129,8 @@ def read_table(path: str, delimiter: str = ",") -> Table:
         for j, cell in enumerate(row[skip:]):
             number = _number(cell)
             if number is None:
-                raise InputError(f"{path!r} row {i + 2}, criterion {header[j + skip]!r}: "
-                                 f"{cell!r} is not a number")
+                raise InputError(f"{_shown(path)} row {i + 2}, criterion "
+                                 f"{header[j + skip]!r}: {cell!r} is not a number")
             values[i, j] = number
     return Table(header[skip:], names, values)
 
@@ -99,8 +149,8 @@ def _parse_kinds(option: str) -> List[Any]:
 
 
 def _parse_weights(option: str, criteria: List[str]) -> Any:
-    """Weights from the command line: numbers, name=number pairs, 'entropy' or 'equal'."""
-    if option.strip().lower() in ("entropy", "equal"):
+    """Weights from the command line: numbers, name=number pairs, or a weighting name."""
+    if "," not in option and "=" not in option and _number(option) is None:
         return option.strip().lower()
     parts = _split(option)
     if all("=" in p for p in parts):
@@ -113,17 +163,15 @@ def _parse_weights(option: str, criteria: List[str]) -> Any:
 def _weight_number(text: str, criterion: str) -> float:
     """One weight from the command line, naming its criterion when it is no number."""
     number = _number(text)
-    if number is None:
+    if number is None or text.strip().lower() in _MISSING:
         raise InputError(f"weight {text!r} of criterion {criterion!r} is not a number")
     return number
 
 
 def _source(args: argparse.Namespace) -> Tuple[str, Table]:
-    """The CSV file to work on: the one named, or the shipped example."""
+    """The CSV file to work on: the one named, standard input, or the shipped example."""
     if args.example == (args.file is not None):
-        raise InputError("give either a CSV file or --example")
-    if len(args.delimiter) != 1:
-        raise InputError(f"--delimiter must be one character, got {args.delimiter!r}")
+        raise InputError("give either a CSV file (- for standard input) or --example")
     path = EXAMPLE_PATH if args.example else args.file
     if args.example:
         args.kinds = args.kinds or EXAMPLE_KINDS
@@ -133,7 +181,13 @@ def _source(args: argparse.Namespace) -> Tuple[str, Table]:
     if args.kinds is None:
         raise InputError(f"--kinds is required: one of max/min (or +/-, benefit/cost, "
                          f"1/0) for each criterion: {', '.join(table.criteria)}")
-    return os.path.basename(path), table
+    return ("standard input" if path == STDIN else os.path.basename(path)), table
+
+
+def _prepare(args: argparse.Namespace, table: Table, weights: Any) -> PreparedMatrix:
+    """The matrix, kinds and weights checked as the library checks them."""
+    return prepare_matrix(table.values, _parse_kinds(args.kinds), weights, args.nan_policy,
+                          criteria=table.criteria, alternatives=table.names)
 
 
 def _format_rows(header: Sequence[str], rows: Sequence[Sequence[str]],
@@ -147,55 +201,72 @@ def _format_rows(header: Sequence[str], rows: Sequence[Sequence[str]],
     return "\n".join(lines)
 
 
-def _print_results(table: Table, scores: npt.NDArray[np.float64], column: str,
-                   as_csv: bool) -> None:
-    """Alternatives with score and rank: by rank as text, in file order as CSV."""
+def _print_results(table: Table, scores: npt.NDArray[np.float64], column: str) -> None:
+    """Alternatives with score and rank, best first; omitted ones last."""
     ranks = mcda.rank(scores)
-    if as_csv:
-        writer = csv.writer(sys.stdout, lineterminator="\n")
-        writer.writerow(["alternative", column, "rank"])
-        for name, score, r in zip(table.names, scores, ranks):
-            writer.writerow([name, repr(float(score)), int(r)])
-        return
     order = np.argsort(ranks, kind="stable")
-    rows = [(str(ranks[i]), table.names[i], f"{scores[i]:.6f}") for i in order]
+    rows = [(str(ranks[i]), table.names[i], f"{scores[i]:.6f}") if not np.isnan(scores[i])
+            else ("-", table.names[i], "omitted") for i in order]
     print(_format_rows(("rank", "alternative", column), rows, (True, False, True)))
 
 
-def _print_criteria(table: Table, codes: npt.NDArray[np.int64],
+def _csv_results(table: Table, scores: npt.NDArray[np.float64], column: str) -> None:
+    """Alternatives with score and rank as CSV, in file order."""
+    writer = csv.writer(sys.stdout, lineterminator="\n")
+    writer.writerow(["alternative", column, "rank"])
+    for name, score, r in zip(table.names, scores, mcda.rank(scores)):
+        writer.writerow([name, repr(float(score)), int(r)])
+
+
+def _print_criteria(table: Table, prepared: PreparedMatrix,
                     weights: npt.NDArray[np.float64]) -> None:
     """The criteria with their kind and weight."""
     rows = [(name, "benefit" if code == 1 else "cost", f"{w:.6f}")
-            for name, code, w in zip(table.criteria, codes, weights)]
+            for name, code, w in zip(table.criteria, prepared.codes, weights)]
     print(_format_rows(("criterion", "kind", "weight"), rows, (False, False, True)))
     print()
+
+
+def _heading(what: str, name: str, table: Table, prepared: PreparedMatrix) -> None:
+    left_out = 0 if prepared.kept is None else int(np.count_nonzero(~prepared.kept))
+    note = f" ({left_out} left out for missing or infinite values)" if left_out else ""
+    print(f"{what} on {name}: {len(table.names)} alternatives{note}, "
+          f"{len(table.criteria)} criteria\n")
 
 
 def run_topsis(args: argparse.Namespace) -> None:
     """The `topsis` subcommand."""
     name, table = _source(args)
-    weights_option = _parse_weights(args.weights or "equal", table.criteria)
-    values, codes, weights = mcda.prepare(table.values, _parse_kinds(args.kinds),
-                                          weights_option, table.criteria)
-    closeness = _ternavik.topsis(values, weights, codes)
-    if not args.csv:
-        print(f"TOPSIS on {name}: {len(table.names)} alternatives, "
-              f"{len(table.criteria)} criteria\n")
-        _print_criteria(table, codes, weights)
-    _print_results(table, closeness, "closeness", args.csv)
+    prepared = _prepare(args, table, _parse_weights(args.weights or "equal", table.criteria))
+    closeness = prepared.per_alternative(
+        native.topsis(prepared.values, prepared.weights, prepared.codes), "closeness")
+    if args.csv:
+        _csv_results(table, closeness, "closeness")
+        return
+    _heading("TOPSIS", name, table, prepared)
+    _print_criteria(table, prepared, prepared.weights)
+    _print_results(table, closeness, "closeness")
 
 
 def run_entropy(args: argparse.Namespace) -> None:
     """The `entropy` subcommand."""
     name, table = _source(args)
-    values, codes, _ = mcda.prepare(table.values, _parse_kinds(args.kinds),
-                                    criteria=table.criteria)
-    weights, scores = _ternavik.entropy_weight(values, codes)
+    prepared = _prepare(args, table, None)
+    weights, scores = native.entropy_weight(prepared.values, prepared.codes)
+    scores = prepared.per_alternative(scores, "score")
     if not args.csv:
-        print(f"Entropy weights on {name}: {len(table.names)} alternatives, "
-              f"{len(table.criteria)} criteria\n")
-        _print_criteria(table, codes, weights)
-    _print_results(table, scores, "score", args.csv)
+        _heading("Entropy weights", name, table, prepared)
+        _print_criteria(table, prepared, weights)
+        _print_results(table, scores, "score")
+        return
+    # One table for both results: a weight row per criterion, then a score
+    # row (with its rank) per alternative.
+    writer = csv.writer(sys.stdout, lineterminator="\n")
+    writer.writerow(["section", "name", "value", "rank"])
+    for criterion, weight in zip(table.criteria, weights):
+        writer.writerow(["weight", criterion, repr(float(weight)), ""])
+    for alternative, score, r in zip(table.names, scores, mcda.rank(scores)):
+        writer.writerow(["score", alternative, repr(float(score)), int(r)])
 
 
 def run_optimize(args: argparse.Namespace) -> None:
@@ -205,10 +276,7 @@ def run_optimize(args: argparse.Namespace) -> None:
                          f"choose from {', '.join(FUNCTIONS)}")
     if args.dims < 1:
         raise InputError(f"--dims must be at least 1, got {args.dims}")
-    if args.pop < 4:
-        raise InputError(f"--pop must be at least 4, got {args.pop}")
-    if args.iters < 0:
-        raise InputError(f"--iters must not be negative, got {args.iters}")
+    check_size(max(args.pop, 0), args.dims)  # before making one pair of bounds per dimension
     fun, box = FUNCTIONS[args.function]
     low, high = args.bounds if args.bounds is not None else box
     result = minimize(fun, [(low, high)] * args.dims, pop=args.pop, iters=args.iters,
@@ -217,6 +285,7 @@ def run_optimize(args: argparse.Namespace) -> None:
     print(f"evaluations  {result.nfev} ({args.pop} x {args.iters + 1})")
     print(f"best value   {result.fun!r}")
     print("position     " + " ".join(repr(float(v)) for v in result.x))
+    print(f"result       {result.message}")
 
 
 class _Parser(argparse.ArgumentParser):
@@ -229,23 +298,30 @@ class _Parser(argparse.ArgumentParser):
 def _matrix_command(sub: Any, name: str, help_text: str, weights: bool) -> None:
     """Add the `topsis` or `entropy` subcommand."""
     p = sub.add_parser(name, help=help_text, description=help_text)
-    p.add_argument("file", nargs="?", help="CSV file: a header row of criterion names, "
-                   "one row per alternative, optionally a first column of names")
+    p.add_argument("file", nargs="?", help="CSV file (- for standard input): a header row "
+                   "of criterion names, one row per alternative, optionally a first "
+                   "column of names")
     p.add_argument("--example", action="store_true",
                    help="use the ten-supplier example shipped with ternavik")
     p.add_argument("--kinds", help="one per criterion: max/min, benefit/cost, +/- or "
-                   "1/0/-1, comma separated (write --kinds=-,+ when it starts with '-')")
+                   "1/0/-1, comma separated, or a run of signs such as -++")
     if weights:
         p.add_argument("--weights", help="comma-separated numbers, name=number pairs, "
-                       "'entropy' or 'equal' (default)")
+                       "'entropy' or 'equal' (default); not negative, not all zero")
+    p.add_argument("--nan-policy", choices=NAN_POLICIES, default="raise",
+                   help="missing or infinite cells: raise (default) stops with an error, "
+                   "omit leaves those alternatives out, propagate passes them on")
     p.add_argument("--csv", action="store_true",
-                   help="print CSV (file order) instead of a table (by rank)")
-    p.add_argument("--delimiter", default=",", help="cell separator of the file")
+                   help="print CSV (file order) instead of a table (by rank)"
+                   + ("" if weights else "; rows of weights, then rows of scores"))
+    p.add_argument("--delimiter", help="cell separator: one character, or tab, comma, "
+                   "semicolon, pipe, space (default: detected)")
 
 
 def build_parser() -> argparse.ArgumentParser:
     """The argument parser of the command line."""
     parser = _Parser(prog="ternavik", description=__doc__.splitlines()[0] if __doc__ else None)
+    parser.add_argument("--version", action="version", version=f"ternavik {__version__}")
     sub = parser.add_subparsers(dest="command", metavar="COMMAND", parser_class=_Parser)
     sub.required = True
     _matrix_command(sub, "topsis", "rank alternatives by TOPSIS closeness", True)
@@ -258,9 +334,25 @@ def build_parser() -> argparse.ArgumentParser:
     p.add_argument("--iters", type=int, default=500, help="generations (default 500)")
     p.add_argument("--bounds", type=float, nargs=2, metavar=("LOW", "HIGH"),
                    help="search box for every dimension (default: the function's usual one)")
-    p.add_argument("--F", type=float, default=0.5, help="scale factor (default 0.5)")
-    p.add_argument("--CR", type=float, default=0.7, help="crossover rate (default 0.7)")
+    p.add_argument("--F", type=float, default=0.5, help="scale factor in (0, 2] (default 0.5)")
+    p.add_argument("--CR", type=float, default=0.7,
+                   help="crossover rate in [0, 1] (default 0.7)")
     return parser
+
+
+def _glue_signed_values(argv: Sequence[str]) -> List[str]:
+    """Turn `--kinds -,+` into `--kinds=-,+` so argparse reads the value as one."""
+    out: List[str] = []
+    k = 0
+    while k < len(argv):
+        if argv[k] in _SIGNED_OPTIONS and k + 1 < len(argv) and argv[k + 1].startswith("-") \
+                and not argv[k + 1].startswith("--"):
+            out.append(f"{argv[k]}={argv[k + 1]}")
+            k += 2
+        else:
+            out.append(argv[k])
+            k += 1
+    return out
 
 
 COMMANDS = {"topsis": run_topsis, "entropy": run_entropy, "optimize": run_optimize}
@@ -268,11 +360,15 @@ COMMANDS = {"topsis": run_topsis, "entropy": run_entropy, "optimize": run_optimi
 
 def main(argv: Optional[Sequence[str]] = None) -> int:
     """Run the command line; returns the exit status."""
-    args = build_parser().parse_args(argv)
+    args = build_parser().parse_args(_glue_signed_values(sys.argv[1:] if argv is None
+                                                         else argv))
     try:
         COMMANDS[args.command](args)
-    except (InputError, ValueError) as error:
+    except (InputError, ValueError, OverflowError) as error:
         print(f"ternavik: error: {error}", file=sys.stderr)
+        return 2
+    except MemoryError:
+        print("ternavik: error: not enough memory for this problem", file=sys.stderr)
         return 2
     except BrokenPipeError:
         # The reader (say `head`) stopped early; leave quietly like other filters.

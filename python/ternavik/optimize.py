@@ -1,100 +1,71 @@
 """`minimize`: differential evolution with a result object.
 
-`_ternavik._DE` takes the fitness function as a vectorised Python callable or
-as the bare integer address of a native
+The native optimiser takes the fitness function as a vectorised Python
+callable or as the bare integer address of a native
 ``void f(uint64_t rows, uint64_t cols, double *matrix, double *fitness)``.
 People compile such functions with numba, ctypes, cffi or hand them over as a
-scipy LowLevelCallable; this module takes the address out of each of those and
-keeps the object alive while the optimiser calls into it.
+scipy LowLevelCallable; ``_native.native_address`` recognises those by type,
+checks their signature and takes the address out, and this module keeps the
+object alive while the optimiser calls into it.
 """
 
-import ctypes
-import importlib
-import re
-from dataclasses import dataclass
-from typing import Any, Callable, Sequence, Tuple, Union, cast
+import os
+from typing import Any, Callable, Dict, Sequence, Tuple, Union, cast
 
 import numpy as np
 import numpy.typing as npt
 
-import _ternavik
-
+from ._backend import native
 from ._errors import InputError
+from ._native import native_address
+
+__all__ = ["OptimizeResult", "minimize", "native_address"]
 
 Vector = npt.NDArray[np.float64]
 Fitness = Union[Callable[[Vector], Any], int, Any]
 
-
-@dataclass(frozen=True)
-class OptimizeResult:
-    """Outcome of one :func:`minimize` run."""
-
-    x: Vector      # best position found
-    fun: float     # fitness at x
-    nfev: int      # rows evaluated: pop * (iters + 1)
-    nit: int       # generations run
+_INT64_MAX = 2 ** 63 - 1
+_UINT64_LIMIT = 2 ** 64
 
 
-def _capsule_pointer(capsule: Any) -> int:
-    """Read the pointer out of a PyCapsule, whatever name it carries."""
-    api = ctypes.pythonapi
-    api.PyCapsule_GetName.restype = ctypes.c_char_p
-    api.PyCapsule_GetName.argtypes = [ctypes.py_object]
-    api.PyCapsule_GetPointer.restype = ctypes.c_void_p
-    api.PyCapsule_GetPointer.argtypes = [ctypes.py_object, ctypes.c_char_p]
-    return int(api.PyCapsule_GetPointer(capsule, api.PyCapsule_GetName(capsule)) or 0)
+class OptimizeResult(Dict[str, Any]):
+    """Outcome of an optimisation: a dict whose keys are also attributes.
 
-
-# void f(uint64_t rows, uint64_t cols, double *matrix, double *fitness), as
-# spelled by a capsule's name, e.g. "void (ulong, ulong, double *, double *)".
-_NATIVE_SIGNATURE = re.compile(r"void \((\w+ ?)+, (\w+ ?)+, double \*, double \*\)")
-
-
-def _is_low_level_callable(fun: Any) -> bool:
-    """True for a scipy.LowLevelCallable, without importing scipy."""
-    return any(c.__name__ == "LowLevelCallable" and c.__module__.startswith("scipy")
-               for c in type(fun).__mro__)
-
-
-def _cffi_address(fun: Any) -> int:
-    """Address of a cffi function pointer."""
-    ffi = importlib.import_module("cffi").FFI()
-    if ffi.typeof(fun).kind != "function":
-        raise InputError(f"cffi object of type {ffi.typeof(fun).cname!r} is not a "
-                         f"function pointer")
-    return int(ffi.cast("uintptr_t", fun))
-
-
-def native_address(fun: Any) -> Union[int, None]:
-    """The native address behind ``fun``, or None when it is a plain callable.
-
-    Accepts an int, a numba cfunc (``.address``), a ctypes function pointer, a
-    cffi function pointer and a scipy.LowLevelCallable.
+    ``x`` best position, ``fun`` fitness at x, ``success`` whether a finite
+    minimum was found, ``message`` why the run ended as it did, ``nfev``
+    rows evaluated, ``nit`` generations run. More fields may be added.
     """
-    if isinstance(fun, (bool, np.bool_)):
-        raise InputError("fun must be a callable or a native function, not a bool")
-    if isinstance(fun, (int, np.integer)):
-        return int(fun)
-    if _is_low_level_callable(fun):
-        if fun.user_data is not None:
-            raise InputError("a LowLevelCallable's user_data cannot reach the fitness "
-                             "function, whose signature has no place for it")
-        if not _NATIVE_SIGNATURE.fullmatch(" ".join(str(fun.signature).split())):
-            raise InputError(f"a LowLevelCallable with signature {fun.signature!r} cannot be "
-                             f"a fitness function: it must be void (uint64_t, uint64_t, "
-                             f"double *, double *)")
-        return _capsule_pointer(tuple.__getitem__(fun, 0))
-    if isinstance(fun, ctypes._CFuncPtr):  # type: ignore[attr-defined]
-        return int(ctypes.cast(fun, ctypes.c_void_p).value or 0)
-    if type(fun).__module__ == "_cffi_backend":
-        return _cffi_address(fun)
-    address = getattr(fun, "address", None)  # numba cfunc
-    if isinstance(address, int) and not isinstance(address, bool):
-        return address
-    if callable(fun):
-        return None
-    raise InputError(f"fun must be a callable or a native function, "
-                     f"got {type(fun).__name__}")
+
+    x: Vector
+    fun: float
+    success: bool
+    message: str
+    nfev: int
+    nit: int
+
+    def __getattr__(self, name: str) -> Any:
+        try:
+            return self[name]
+        except KeyError:
+            raise AttributeError(name) from None
+
+    def __setattr__(self, name: str, value: Any) -> None:
+        self[name] = value
+
+    def __delattr__(self, name: str) -> None:
+        try:
+            del self[name]
+        except KeyError:
+            raise AttributeError(name) from None
+
+    def __dir__(self) -> Any:
+        return list(self.keys())
+
+    def __repr__(self) -> str:
+        if not self:
+            return f"{type(self).__name__}()"
+        width = max(map(len, self.keys())) + 1
+        return "\n".join(f"{key.rjust(width)}: {value!r}" for key, value in self.items())
 
 
 def _bounds_arrays(bounds: Any) -> Tuple[Vector, Vector]:
@@ -107,9 +78,9 @@ def _bounds_arrays(bounds: Any) -> Tuple[Vector, Vector]:
         except (TypeError, ValueError):
             raise InputError("bounds must be (low, high) pairs of numbers, "
                              "one per dimension") from None
-    if pairs.ndim != 2 or pairs.shape[1] != 2:
-        raise InputError(f"bounds must be (low, high) pairs, one per dimension; "
-                         f"got shape {pairs.shape}")
+    if pairs.ndim != 2 or pairs.shape[1] != 2 or pairs.shape[0] == 0:
+        raise InputError(f"bounds must be (low, high) pairs, at least one, one per "
+                         f"dimension; got shape {pairs.shape}")
     pairs = pairs.astype(np.float64)
     for j, (low, high) in enumerate(pairs):
         if not (np.isfinite(low) and np.isfinite(high) and low <= high):
@@ -118,11 +89,68 @@ def _bounds_arrays(bounds: Any) -> Tuple[Vector, Vector]:
     return np.ascontiguousarray(pairs[:, 0]), np.ascontiguousarray(pairs[:, 1])
 
 
+def _count(value: Any, name: str, low: int, high: int) -> int:
+    """An integer argument within [low, high)."""
+    if isinstance(value, (bool, np.bool_)) or not isinstance(value, (int, np.integer)):
+        raise InputError(f"{name} must be an integer, got {value!r}")
+    if not low <= int(value) < high:
+        raise InputError(f"{name} must be at least {low} and below {high}, got {value}")
+    return int(value)
+
+
+def _control(value: Any, name: str, low: float, high: float, open_low: bool) -> float:
+    """F in (0, 2] or CR in [0, 1]: finite numbers in the range DE works in."""
+    try:
+        number = float(value)
+    except (TypeError, ValueError):
+        raise InputError(f"{name} must be a number, got {value!r}") from None
+    inside = (low < number if open_low else low <= number) and number <= high
+    if not inside:
+        interval = f"{'(' if open_low else '['}{low:g}, {high:g}]"
+        raise InputError(f"{name} must lie in {interval}, got {number}")
+    return number
+
+
+def _physical_memory() -> int:
+    """Bytes of memory in the machine, or 0 when unknown."""
+    try:
+        return os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES")
+    except (AttributeError, ValueError, OSError):
+        return 0
+
+
+def check_size(pop: int, dims: int) -> None:
+    """Refuse a population the machine cannot hold before asking for it."""
+    if pop * dims > _INT64_MAX // 8:
+        raise InputError(f"pop x dimensions = {pop} x {dims} is too large")
+    needed = 2 * 8 * pop * dims  # the population and the trial matrix
+    memory = _physical_memory()
+    if memory and needed > memory:
+        raise InputError(f"pop x dimensions = {pop} x {dims} needs at least "
+                         f"{needed / 2 ** 30:.1f} GiB of working memory; this machine has "
+                         f"{memory / 2 ** 30:.1f} GiB")
+
+
 def _as_float64_result(fun: Callable[[Vector], Any]) -> Callable[[Vector], Vector]:
     """Let a callable return any array-like; float64 arrays pass through as they are."""
     def fitness(population: Vector) -> Vector:
         return np.asarray(fun(population), dtype=np.float64)
     return fitness
+
+
+def _result(best: float, position: Vector, nfev: int, nit: int) -> OptimizeResult:
+    """The result, telling a failed search from a found minimum."""
+    x, success, message = position, True, f"ran {nit} generations"
+    if best == np.inf:
+        # The optimiser's best position is then its starting zeros, a point it
+        # never evaluated and maybe outside the box: show no point at all.
+        x, success = np.full(position.shape, np.nan), False
+        message = (f"no finite fitness value was found in {nfev} evaluations "
+                   f"(every value was NaN or +inf)")
+    elif not np.isfinite(best):
+        success, message = False, "the fitness function returned -inf at x"
+    return OptimizeResult(x=x, fun=best, success=success, message=message, nfev=nfev,
+                          nit=nit)
 
 
 def minimize(fun: Fitness, bounds: Union[Sequence[Tuple[float, float]], Any], *,
@@ -133,17 +161,27 @@ def minimize(fun: Fitness, bounds: Union[Sequence[Tuple[float, float]], Any], *,
     (pop, dims) float64 array and returning pop values, or a native function
     ``void f(uint64_t rows, uint64_t cols, double *matrix, double *fitness)``
     given as an int address, a numba cfunc, a ctypes or cffi function pointer
-    or a scipy.LowLevelCallable. Native functions run without the GIL.
+    or a scipy.LowLevelCallable (a declared signature other than this one
+    raises TypeError). Native functions run without the GIL.
 
-    ``bounds`` holds one (low, high) pair per dimension. The run makes
-    ``pop * (iters + 1)`` evaluations; there is no early stop and no seed.
+    ``bounds`` holds one (low, high) pair per dimension. ``F`` lies in (0, 2],
+    ``CR`` in [0, 1]. The run makes ``pop * (iters + 1)`` evaluations; there is
+    no early stop and no seed. ``success`` is False when no finite fitness
+    value was found; ``x`` is then NaN.
     """
     low, high = _bounds_arrays(bounds)
-    optimizer = _ternavik._DE(pop, low.size, {"F": float(F), "CR": float(CR)}, (low, high))
+    pop = _count(pop, "pop", 4, _INT64_MAX)
+    iters = _count(iters, "iters", 0, _UINT64_LIMIT)
+    check_size(pop, low.size)
+    options = {"F": _control(F, "F", 0.0, 2.0, True), "CR": _control(CR, "CR", 0.0, 1.0, False)}
     address = native_address(fun)
+    if address is None and not callable(fun):
+        raise TypeError(f"fun must be a callable or a native function, "
+                        f"got {type(fun).__name__}")
+    optimizer = native._DE(pop, low.size, options, (low, high))
     # `fun` stays referenced by this frame until optimize returns, so the code
     # behind `address` cannot be freed while the optimiser calls it.
     target: Any = (_as_float64_result(cast(Callable[[Vector], Any], fun))
                    if address is None else address)
     best, position = optimizer.optimize(target, iters)
-    return OptimizeResult(x=position, fun=best, nfev=pop * (iters + 1), nit=iters)
+    return _result(best, position, pop * (iters + 1), iters)

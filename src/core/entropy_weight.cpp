@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "core/nan_order.hpp"
+
 namespace ternavik {
 
 namespace {
@@ -54,8 +56,12 @@ double normalise_and_entropy(const double* column, std::size_t n, IndicatorKind 
     double s = 0.0;
     double t = 0.0;
     const bool benefit = kind == IndicatorKind::Benefit;
+    // A NaN range (both extremes the same infinity) meets NaN differences:
+    // those take the ordered path so their bits follow the source order.
+    const bool nan_range = is_nan(r);
     for (std::size_t i = 0; i < n; ++i) {
-        const double y = benefit ? (column[i] - extremes.min) / r : (extremes.max - column[i]) / r;
+        const double difference = benefit ? column[i] - extremes.min : extremes.max - column[i];
+        const double y = nan_range ? ordered_div(difference, r) : difference / r;
         normalised[i] = y;
         s = s + y;
         if (y > 1e-12) t = t + std::log(y) * y;
@@ -88,6 +94,14 @@ void composite_scores(const double* normalised, const double* weights, std::size
             const double w = weights[j];
             for (std::size_t l = 0; l < count; ++l) out[l] = out[l] + y[l] * w;
         }
+    }
+    // NaN scores again one operation at a time (see nan_order.hpp).
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!is_nan(scores[i])) continue;
+        double sum = 0.0;
+        for (std::size_t j = 0; j < m; ++j)
+            sum = ordered_add(sum, ordered_mul(normalised[j * n + i], weights[j]));
+        scores[i] = sum;
     }
 }
 

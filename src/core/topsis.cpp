@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "core/nan_order.hpp"
+
 namespace ternavik {
 
 namespace {
@@ -34,6 +36,25 @@ struct TopsisKernel {
     }
 };
 
+// The closeness of alternative i one operation at a time, for results that
+// came out NaN: their bits then follow the source order (see nan_order.hpp).
+double ordered_closeness(const double* weighted, std::size_t n, std::size_t m,
+                         const double* ideal, const double* anti_ideal, std::size_t i) {
+    double to_ideal = 0.0;
+    double to_anti = 0.0;
+    for (std::size_t j = 0; j < m; ++j) {
+        const double plus = ordered_sub(weighted[j * n + i], ideal[j]);
+        const double minus = ordered_sub(weighted[j * n + i], anti_ideal[j]);
+        to_ideal = ordered_add(to_ideal, plus * plus);
+        to_anti = ordered_add(to_anti, minus * minus);
+    }
+    const double plus = std::sqrt(to_ideal);
+    const double minus = std::sqrt(to_anti);
+    const double both = ordered_add(plus, minus);
+    if (both == 0.0) return 0.5;
+    return ordered_div(minus, both);
+}
+
 // Distances of up to distance_block consecutive alternatives starting at `first`.
 void closeness_of_block(const double* weighted, std::size_t n, std::size_t m,
                         const double* ideal, const double* anti_ideal, std::size_t first,
@@ -52,11 +73,19 @@ void closeness_of_block(const double* weighted, std::size_t n, std::size_t m,
         }
     }
     for (std::size_t l = 0; l < count; ++l) {
-        closeness[first + l] = closeness_of_alternative(to_ideal[l], to_anti[l]);
+        const double c = closeness_of_alternative(to_ideal[l], to_anti[l]);
+        closeness[first + l] =
+            is_nan(c) ? ordered_closeness(weighted, n, m, ideal, anti_ideal, first + l) : c;
     }
 }
 
 }  // namespace
+
+double ordered_square_sum(const double* column, std::size_t n) {
+    double sum = 0.0;
+    for (std::size_t i = 0; i < n; ++i) sum = ordered_add(sum, column[i] * column[i]);
+    return sum;
+}
 
 Ideals weigh_and_find_ideals(const double* column, std::size_t n, double weight,
                              IndicatorKind kind, double squares, double* weighted) {
@@ -64,8 +93,14 @@ Ideals weigh_and_find_ideals(const double* column, std::size_t n, double weight,
         for (std::size_t i = 0; i < n; ++i) weighted[i] = 0.0;
         return Ideals{0.0, 0.0};
     }
-    const double factor = weight / std::sqrt(squares);
+    if (is_nan(squares)) squares = ordered_square_sum(column, n);
+    const double factor = ordered_div(weight, std::sqrt(squares));
     Extremes extremes;
+    if (is_nan(factor)) {  // every value NaN: none becomes an extreme
+        for (std::size_t i = 0; i < n; ++i) weighted[i] = ordered_mul(column[i], factor);
+        if (kind == IndicatorKind::Benefit) return Ideals{extremes.max, extremes.min};
+        return Ideals{extremes.min, extremes.max};
+    }
     for (std::size_t i = 0; i < n; ++i) {
         const double v = column[i] * factor;
         weighted[i] = v;

@@ -27,6 +27,9 @@ struct Ideals {
 Ideals weigh_and_find_ideals(const double* column, std::size_t n, double weight,
                              IndicatorKind kind, double squares, double* weighted);
 
+// Sum of squares in row order with the NaN of the first NaN value, quieted.
+double ordered_square_sum(const double* column, std::size_t n);
+
 // Closeness from the squared distances to the ideal and the anti-ideal.
 double closeness_of_alternative(double to_ideal, double to_anti_ideal);
 

@@ -138,6 +138,28 @@ TEST(Topsis, NanAndNegativeWeights) {
     EXPECT_EQ(run_topsis({{1}, {2}, {3}}, {-1}, {1}), (std::vector<double>{1.0, 0.5, 0.0}));
 }
 
+// Two NaNs of opposite sign meet in every distance sum; each alternative
+// alone (the scalar path) must give the bits of the whole block (vector path).
+TEST(Topsis, NanBitsDoNotDependOnPieces) {
+    const double negative_nan = -nan;
+    const std::size_t n = 67, m = 3;
+    std::vector<double> weighted(m * n), ideal{0.0, 1.0, 2.0}, anti{1.0, 0.0, 3.0};
+    for (std::size_t i = 0; i < n; ++i) {
+        weighted[i] = i % 3 ? negative_nan : 0.25;
+        weighted[n + i] = nan;
+        weighted[2 * n + i] = i % 2 ? negative_nan : nan;
+    }
+    std::vector<double> whole(n), single(n);
+    closeness_of_alternatives(weighted.data(), n, m, ideal.data(), anti.data(), 0, n,
+                              whole.data());
+    for (std::size_t i = 0; i < n; ++i) {
+        closeness_of_alternatives(weighted.data(), n, m, ideal.data(), anti.data(), i, i + 1,
+                                  single.data());
+    }
+    EXPECT_EQ(std::memcmp(whole.data(), single.data(), n * sizeof(double)), 0);
+    for (std::size_t i = 0; i < n; ++i) EXPECT_EQ(std::signbit(whole[i]), i % 3 != 0) << i;
+}
+
 TEST(DecisionMatrix, FailuresAndTheirOrder) {
     const Matrix one_row({{1, 2}});
     const std::vector<std::int64_t> wrong = {1};

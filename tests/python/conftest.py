@@ -59,3 +59,61 @@ def raises_panic():
             return True
 
     return _Expect
+
+
+NAN_BITS_SCRIPT = """
+    import numpy as np, _ternavik, reference_mcda as ref
+    def flat(result):
+        parts = result if isinstance(result, tuple) else (result,)
+        return np.concatenate([np.ravel(np.asarray(a, np.float64)) for a in parts]).tobytes()
+    rng = np.random.default_rng(0)  # the case that first showed two sign patterns
+    d = rng.standard_normal((5, 128)); w = np.ones(128); w[[0, 40]] = -np.inf; w[1] = np.nan
+    for d, w, c in [(d, w, np.zeros(128, np.int64))] + [ref.nan_case(s) for s in range(12)]:
+        args = (d, w, c) if "{name}" == "topsis" else (d, c)
+        want = flat(ref.{name}(*[a.tolist() for a in args]))
+        got = {{flat(_ternavik.{name}(*args)) for _ in range(30)}}
+        print(got == {{want}})
+"""
+
+
+def nan_bits_agree(name, threads):
+    """Whether 30 calls of `name` on each NaN-rich case, with `threads`
+    workers, all return the model's exact bits (NaN sign and payload too)."""
+    out = run_python(NAN_BITS_SCRIPT.format(name=name),
+                     env={"RAYON_NUM_THREADS": threads, "PYTHONPATH": os.pathsep.join(sys.path)})
+    lines = out.stdout.split()
+    return len(lines) == 13 and all(line == "True" for line in lines)
+
+
+@pytest.fixture
+def libc():
+    """The C library, loaded afresh so attribute changes stay in this test."""
+    import ctypes
+    import ctypes.util
+    return ctypes.CDLL(ctypes.util.find_library("c"))
+
+
+@pytest.fixture
+def libm():
+    """The maths library, loaded afresh so attribute changes stay in this test."""
+    import ctypes
+    import ctypes.util
+    return ctypes.CDLL(ctypes.util.find_library("m"))
+
+
+ROOT = __import__("pathlib").Path(__file__).resolve().parents[2]
+
+
+def readme_python_blocks():
+    """The README's ```python blocks, in order, as (first line number, code)."""
+    import re
+    text = (ROOT / "README.md").read_text()
+    return [(text[:m.start()].count("\n") + 2, m.group(1))
+            for m in re.finditer(r"^```python\n(.*?)^```", text, re.S | re.M)]
+
+
+def readme_shell_commands():
+    """The README's indented shell lines that run ternavik on shipped files."""
+    lines = (ROOT / "README.md").read_text().splitlines()
+    return [line.strip() for line in lines
+            if line.startswith("    ternavik ") or line.startswith("    python -m ternavik ")]

@@ -1,8 +1,35 @@
 """Plain-Python model of entropy_weight and topsis, one float operation at a
-time in the module's order, so results can be compared bit for bit."""
+time in the module's order, so results can be compared bit for bit. Where two
+NaNs meet, the first operand's NaN (quieted) is the result, NaNs included."""
 import math
+import struct
 
 INF = math.inf
+
+
+def _quiet(x):
+    bits, = struct.unpack("<Q", struct.pack("<d", x))
+    return struct.unpack("<d", struct.pack("<Q", bits | 1 << 51))[0]
+
+
+def _ordered(op):
+    def apply(a, b):
+        if a != a:
+            return _quiet(a)
+        if b != b:
+            return _quiet(b)
+        return op(a, b)
+    return apply
+
+
+_add = _ordered(lambda a, b: a + b)
+_sub = _ordered(lambda a, b: a - b)
+_mul = _ordered(lambda a, b: a * b)
+_div = _ordered(lambda a, b: a / b)
+
+
+def _sqrt(x):
+    return _quiet(x) if x != x else math.sqrt(x)
 
 
 def _extremes(values):
@@ -30,7 +57,7 @@ def _entropy(column, benefit, ys):
         return 1.0
     s = t = 0.0
     for x in column:
-        y = (x - low) / r if benefit else (high - x) / r
+        y = _div(_sub(x, low), r) if benefit else _div(_sub(high, x), r)
         ys.append(y)
         s = s + y
         if y > 1e-12:
@@ -68,7 +95,7 @@ def entropy_weight(rows, codes):
     for i in range(n):
         s = 0.0
         for j in range(m):
-            s = s + ys[j][i] * w[j]
+            s = _add(s, _mul(ys[j][i], w[j]))
         scores.append(s)
     return w, scores
 
@@ -76,11 +103,11 @@ def entropy_weight(rows, codes):
 def _weigh(column, weight, benefit):
     q = 0.0
     for x in column:
-        q = q + x * x
+        q = _add(q, _mul(x, x))
     if q == 0.0:
         return [0.0] * len(column), 0.0, 0.0
-    f = weight / math.sqrt(q)
-    vs = [x * f for x in column]
+    f = _div(weight, _sqrt(q))
+    vs = [_mul(x, f) for x in column]
     low, high = _extremes(vs)
     return (vs, high, low) if benefit else (vs, low, high)
 
@@ -93,11 +120,12 @@ def topsis(rows, weights, codes):
     for i in range(len(rows)):
         p = q = 0.0
         for vs, best, worst in cols:
-            p = p + (vs[i] - best) * (vs[i] - best)
-            q = q + (vs[i] - worst) * (vs[i] - worst)
-        plus, minus = math.sqrt(p), math.sqrt(q)
-        both = plus + minus
-        result.append(0.5 if both == 0.0 else minus / both)
+            plus, minus = _sub(vs[i], best), _sub(vs[i], worst)
+            p = _add(p, _mul(plus, plus))
+            q = _add(q, _mul(minus, minus))
+        plus, minus = _sqrt(p), _sqrt(q)
+        both = _add(plus, minus)
+        result.append(0.5 if both == 0.0 else _div(minus, both))
     return result
 
 
@@ -127,6 +155,32 @@ def random_case(seed):
     weights = rng.normal(size=m)
     weights[rng.random(m) < 0.15] = 0.0
     return data, weights, codes
+
+
+def nan_case(seed):
+    """A wide matrix whose NaNs (of both signs and several payloads) and
+    infinities, in the data and the weights, meet in the sums."""
+    import numpy as np
+    rng = np.random.default_rng(seed)
+    n, m = int(rng.integers(2, 70)), int(rng.choice([5, 8, 17, 128]))
+    nans = np.array([0x7FF8000000000000, 0xFFF8000000000000, 0x7FF8000000000123,
+                     0xFFF4000000000456, 0x7FF0000000000001], np.uint64).view(np.float64)
+    specials = np.concatenate([nans, [np.inf, -np.inf, 0.0]])
+    data = rng.standard_normal((n, m))
+    hit = rng.random((n, m)) < 0.08
+    data[hit] = rng.choice(specials, size=hit.sum())
+    weights = np.ones(m)
+    hit = rng.random(m) < 0.3
+    weights[hit] = rng.choice(specials, size=hit.sum())
+    codes = rng.choice([1, 0], size=m).astype(np.int64)
+    return data, weights, codes
+
+
+def assert_identical_bits(got, want):
+    """Equal bit patterns, NaN sign and payload included."""
+    import numpy as np
+    got, want = np.asarray(got, np.float64), np.asarray(want, np.float64)
+    assert got.shape == want.shape and got.tobytes() == want.tobytes()
 
 
 def assert_same_bits(got, want):

@@ -6,7 +6,7 @@ import pytest
 
 import _ternavik
 import reference_mcda as ref
-from conftest import run_python
+from conftest import nan_bits_agree, run_python
 
 ROW_MESSAGE = "Data must have more than one row"
 LENGTH_MESSAGE = "assertion failed: part.equal_dim(dimension)"
@@ -80,6 +80,11 @@ def test_pool_size_does_not_change_results(threads):
         d, w, c = ref.random_case(seed)
         here = _ternavik.entropy_weight(d, c) + (_ternavik.topsis(d, w, c),)
         assert line == np.concatenate(here).tobytes().hex()
+
+
+@pytest.mark.parametrize("threads", ["1", "2", "3"])
+def test_nan_bits_follow_the_model_whatever_the_threads(threads):
+    assert nan_bits_agree("entropy_weight", threads)
 
 
 @pytest.mark.parametrize("rows, codes", [(0, [1]), (1, [1, 0]), (1, [1, 0, 1]), (1, [])])

@@ -3,6 +3,7 @@ import pytest
 
 import _ternavik
 import reference_mcda as ref
+from conftest import nan_bits_agree
 
 ROW_MESSAGE = "Data must have more than one row"
 LENGTH_MESSAGE = "assertion failed: part.equal_dim(dimension)"
@@ -65,3 +66,9 @@ def test_wrong_lengths(weights, codes, raises_panic):
     with raises_panic(LENGTH_MESSAGE) as failure:
         topsis(np.ones((3, 2)), weights, codes)
     assert str(failure.value) == LENGTH_MESSAGE
+
+
+
+@pytest.mark.parametrize("threads", ["1", "2", "3"])
+def test_nan_bits_follow_the_model_whatever_the_threads(threads):
+    assert nan_bits_agree("topsis", threads)
