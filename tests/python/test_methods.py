@@ -203,7 +203,8 @@ def test_promethee_flows_follow_the_stated_order_to_the_bit(preference):
     for j in range(4):
         outgoing, incoming = outgoing + plus[:, j] * w[j], incoming + minus[:, j] * w[j]
     expected = outgoing / 39.0 - incoming / 39.0
-    got = methods.promethee2(x, (signs == 1).astype(int), w, preference=preference, q=q, p=p, s=s)
+    got = methods.promethee2(x, (signs == 1).astype(int), w, preference=preference, q=q, p=p,
+                             s=s, nan_policy="propagate")
     assert got.tobytes() == expected.tobytes()
 
 
@@ -217,11 +218,12 @@ def test_topsis_on_identical_alternatives_is_one_half():
 
 def _all_scores(x, kinds, w):
     """Every registry method, both VIKOR extras and every normalisation, for one input."""
-    out = {name: m.function(x, kinds, w) for name, m in methods.REGISTRY.items()}
-    out["vikor-all"] = np.stack(methods.vikor(x, kinds, w))
+    nan = "propagate"
+    out = {name: m.function(x, kinds, w, nan_policy=nan) for name, m in methods.REGISTRY.items()}
+    out["vikor-all"] = np.stack(methods.vikor(x, kinds, w, nan_policy=nan))
     for name in normalization.NORMALIZATIONS:
-        out[name] = normalization.normalize(x, kinds, name)
-        out[f"topsis-{name}"] = methods.topsis(x, kinds, w, normalization=name)
+        out[name] = normalization.normalize(x, kinds, name, nan_policy=nan)
+        out[f"topsis-{name}"] = methods.topsis(x, kinds, w, normalization=name, nan_policy=nan)
     return out
 
 
@@ -294,7 +296,7 @@ def test_thread_count_does_not_change_a_bit():
     (lambda: methods.promethee2([[1.0], [2.0]], "+", [1.0], preference="sigmoid"), "sigmoid"),
     (lambda: methods.topsis([[1.0], [2.0]], "+", np.ones((2, 3))), "3 columns"),
     (lambda: methods.vikor([[1.0], [2.0]], "+", [1.0], v=1.5), r"v must lie in \[0, 1\]"),
-    (lambda: methods.edas([[1.0], [np.nan]], "+", [1.0], nan_policy="raise"), "#1 has a NaN"),
+    (lambda: methods.edas([[1.0], [np.nan]], "+", [1.0]), "alternative #1, criterion #0"),
 ])
 def test_refusals_name_the_culprit(call, match):
     with pytest.raises(ValueError, match=match):
@@ -302,11 +304,33 @@ def test_refusals_name_the_culprit(call, match):
 
 
 def test_nan_policy_omit_and_labels():
+    """Left-out alternatives score NaN, the rest as if they were alone; batches too."""
     pd = pytest.importorskip("pandas")
     frame = pd.DataFrame({"a": [1.0, 2.0, np.nan, 4.0], "b": [3.0, 1.0, 2.0, 2.0]},
                          index=list("pqrs"))
-    scores = methods.edas(frame, {"a": "max", "b": "min"}, "equal", nan_policy="omit")
-    assert list(scores.index) == ["p", "q", "s"]
-    np.testing.assert_array_equal(scores.to_numpy(),
-                                  methods.edas(frame.drop("r").to_numpy(), "+-", [0.5, 0.5]))
-    assert list(methods.vikor(frame.drop("r"), "+-", "equal").Q.index) == ["p", "q", "s"]
+    kinds = {"a": "max", "b": "min"}
+    alone = methods.edas(frame.drop("r").to_numpy(), "+-", [0.5, 0.5])
+    scores = methods.edas(frame, kinds, "equal", nan_policy="omit")
+    assert list(scores.index) == list("pqrs") and np.isnan(scores["r"])
+    np.testing.assert_array_equal(scores.drop("r").to_numpy(), alone)
+    batch = methods.edas(frame, kinds, np.array([[0.5, 0.5], [1.0, 0.0]]), nan_policy="omit")
+    assert list(batch.columns) == list("pqrs") and batch["r"].isna().all()
+    np.testing.assert_array_equal(batch.drop(columns="r").to_numpy()[0], alone)
+    assert list(methods.vikor(frame, kinds, "equal", nan_policy="omit").Q.index) == list("pqrs")
+
+
+@pytest.mark.parametrize("weights", [np.array([0.2, 0.0, 0.8]), np.array([1, 2, 3]),
+                                     np.array([-0.5, 1.0, 0.5]), np.array([0.0, 0.0, 0.0]),
+                                     np.array([np.inf, 1.0, 1.0])])
+def test_plain_arrays_take_the_same_path_as_any_other_form(weights):
+    """The shortcut for plain arrays gives the full preparation's results and refusals."""
+    x = np.array([[1.0, 5.0, 2.0], [2.0, 4.0, 9.0], [3.0, 1.0, 4.0]])
+    plain = dict(data=x, kinds=np.array([1, 0, -1]), weights=weights)
+    general = dict(data=x.tolist(), kinds=[1, 0, -1], weights=weights.tolist())
+    try:
+        expected = methods.mabac(**general)
+    except ValueError as error:
+        with pytest.raises(ValueError, match=str(error)[:30]):
+            methods.mabac(**plain)
+    else:
+        assert methods.mabac(**plain).tobytes() == expected.tobytes()
