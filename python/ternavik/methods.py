@@ -224,10 +224,12 @@ def promethee2(data: Any, kinds: Any, weights: Any, *, preference: Any = "usual"
     "level" (0.5 for q < d <= p, 1 above p), "linear" ((d - q) * (1 / (p - q)) for
     q < d <= p, 1 above p) or "gaussian" (1 - exp(-d^2 / (2 s^2)) for d > 0).
     ``q``, ``p`` and ``s`` are one value or one per criterion. With
-    d = x_i - x_k (x_k - x_i on cost criteria), plus_ij = sum_k P_j(d_ik) and
-    minus_ij = sum_k P_j(d_ki) in alternative order, the flow is
-    (sum_j w_j plus_ij) / (n - 1) - (sum_j w_j minus_ij) / (n - 1).
-    The work grows with n^2 m.
+    d_ik = x_i - x_k (x_k - x_i on cost criteria), plus_ij = sum_k P_j(d_ik) and
+    minus_ij = sum_k P_j(d_ki); the flow is
+    (sum_j w_j plus_ij) / (n - 1) - (sum_j w_j minus_ij) / (n - 1), criteria in order.
+    Steps are counted exactly (binary search in the sorted criterion); a ramp's
+    sum is the count of full preferences plus the ramps added from 0.0 in
+    ascending order of x_k. Only the Gaussian compares every pair (n^2 m work).
     """
     prep = _prepared(data, kinds, weights, nan_policy)
     m = prep.values.shape[1]

@@ -14,4 +14,11 @@ void step_preference_sums(const double* x, std::size_t n, double sign, double lo
                           double upper, bool two_steps, double* scratch, double* plus,
                           double* minus);
 
+// The same for a ramp (v-shape: lower 0; linear: lower q; both 1 above
+// `upper` = p): plus_i = #{k : d_ik > p} + the ramps (d - lower) * (1 / (p - lower))
+// of the k with lower < d_ik <= p, added from 0.0 in ascending order of x_k;
+// minus_i likewise with d_ki. Only the k inside the ramp are visited.
+void ramp_preference_sums(const double* x, std::size_t n, double sign, double lower,
+                          double upper, double* scratch, double* plus, double* minus);
+
 }  // namespace ternavik::mcda
