@@ -5,8 +5,8 @@ MAIRCA, MARCOS and SPOTIS.
 Every method takes ``(data, kinds, weights)`` in the forms ``ternavik.topsis``
 accepts (array-like or DataFrame; kinds as 1/0/-1, words or "+-" signs;
 weights as numbers, a mapping by criterion, "entropy" or "equal") and
-``nan_policy`` ("propagate", "raise" or "omit", which leaves out the
-alternatives holding a NaN). ``weights`` may also be a (K, m) array of K
+``nan_policy`` as ``ternavik.topsis`` ("raise" by default; "omit" scores
+the other alternatives and gives the left-out ones NaN; "propagate"). ``weights`` may also be a (K, m) array of K
 weight vectors: the native kernel scores all of them in one call and returns
 (K, n) results. Plain input gives float64 arrays; a DataFrame gives a Series
 labelled by alternative (a DataFrame with one row per weight vector for a
@@ -18,65 +18,112 @@ of ``data`` and every thread count. Cost criteria are turned around by the
 normalisation, so every normalised value is "larger is better".
 
 ``REGISTRY`` maps each method's name to a :class:`Method`: a callable with the
-uniform signature ``(data, kinds, weights, nan_policy="propagate") -> scores``
+uniform signature ``(data, kinds, weights, nan_policy="raise") -> scores``
 and whether higher scores are better.
 """
 
-from typing import Any, Callable, Dict, NamedTuple, Optional, Sequence
+from typing import Any, Callable, Dict, NamedTuple
 
 import numpy as np
 import numpy.typing as npt
 
 from . import _engine
-from ._matrix import prepare_matrix
+from ._criteria import Criteria
+from ._matrix import PreparedMatrix, prepare_matrix
+from ._optional import import_optional
 from ._errors import InputError
 from .normalization import NORMALIZATIONS, normalization_code
 
 _PREFERENCES = ("usual", "u-shape", "v-shape", "level", "linear", "gaussian")
 _PREFERENCE_ALIASES = {"ushape": "u-shape", "vshape": "v-shape", "vshape_2": "linear",
                        "u_shape": "u-shape", "v_shape": "v-shape"}
-_NAN_POLICIES = ("propagate", "raise", "omit")
 
 
 class _Prepared(NamedTuple):
-    """Converted input: the matrix, kind codes, a (K, m) weight batch and labels."""
-    values: npt.NDArray[np.float64]
-    codes: npt.NDArray[np.int64]
+    """The package's prepared matrix plus the weights as a (K, m) batch."""
+    matrix: PreparedMatrix
     weights: npt.NDArray[np.float64]
-    batched: bool                 # weights came as a (K, m) batch
-    alternatives: Optional[Any]   # pandas Index of the kept rows, or None
-    criteria: Sequence[Any]
+    batched: bool  # weights came as a (K, m) batch
+
+    @property
+    def values(self) -> npt.NDArray[np.float64]:
+        return self.matrix.values
+
+    @property
+    def codes(self) -> npt.NDArray[np.int64]:
+        return self.matrix.codes
+
+
+def _plain_codes(kinds: Any, m: int) -> Any:
+    """Codes of kinds given as an integer array of 1/0/-1 or a "+-" string, else None."""
+    if isinstance(kinds, str):
+        if len(kinds) != m or set(kinds) - {"+", "-"}:
+            return None
+        return np.frombuffer(kinds.encode(), dtype=np.uint8).__eq__(ord("+")).astype(np.int64)
+    if type(kinds) is np.ndarray and kinds.shape == (m,) and kinds.dtype.kind in "iu":
+        if ((kinds == 1) | (kinds == 0) | (kinds == -1)).all():
+            return (kinds == 1).astype(np.int64)
+    return None
+
+
+def _plain_prepared(data: Any, kinds: Any, weights: Any) -> Any:
+    """What prepare_matrix returns for the commonest call, without its
+    per-criterion Python loops (they cost more than a 10 x 5 problem): a float
+    ndarray with only finite values, kinds as an integer array or "+-" string,
+    and a float or integer weight array that prepare_matrix would accept.
+    Anything else returns None and takes the full path, which then explains."""
+    if not (type(data) is np.ndarray and data.ndim == 2 and data.dtype.kind == "f"
+            and type(weights) is np.ndarray and weights.ndim == 1
+            and weights.dtype.kind in "fiu"):
+        return None
+    n, m = data.shape
+    codes = _plain_codes(kinds, m)
+    if codes is None or n < 2 or weights.shape[0] != m:
+        return None
+    values = np.ascontiguousarray(data, dtype=np.float64)
+    vector = weights.astype(np.float64)
+    if not (np.isfinite(values).all() and np.isfinite(vector).all()
+            and (vector >= 0.0).all() and (vector > 0.0).any()):
+        return None
+    return PreparedMatrix(values, codes, vector, Criteria(list(range(m)), False), None, None)
+
+
+def _check_batch(weights: npt.NDArray[Any], m: int) -> npt.NDArray[np.float64]:
+    """A (K, m) weight batch under the rules for one weight vector."""
+    if weights.shape[1] != m:
+        raise InputError(f"weights have {weights.shape[1]} columns but data has {m} criteria")
+    batch = np.ascontiguousarray(weights, dtype=np.float64)
+    if not np.isfinite(batch).all() or (batch < 0.0).any():
+        raise InputError("every weight must be finite and not negative")
+    if not (batch > 0.0).any(axis=1).all():
+        raise InputError("a weight vector is all zero; each needs a positive weight")
+    return batch
 
 
 def _prepared(data: Any, kinds: Any, weights: Any, nan_policy: str) -> _Prepared:
-    """Adapter over the package's data preparation (the only place that knows it)."""
-    if nan_policy not in _NAN_POLICIES:
-        raise InputError(f"nan_policy must be one of {', '.join(_NAN_POLICIES)}, "
-                         f"got {nan_policy!r}")
-    batch = weights if isinstance(weights, np.ndarray) and weights.ndim == 2 else None
-    p = prepare_matrix(data, kinds, None if batch is not None else weights, nan_policy)
-    alternatives = p.alternatives
-    if alternatives is not None and p.kept is not None:
-        alternatives = alternatives[p.kept]
-    m = p.values.shape[1]
-    if batch is not None:
-        if batch.shape[1] != m:
-            raise InputError(f"weights have {batch.shape[1]} columns but data has "
-                             f"{m} criteria")
-        vectors = np.ascontiguousarray(batch, dtype=np.float64)
-        return _Prepared(p.values, p.codes, vectors, True, alternatives, p.criteria.labels)
-    return _Prepared(p.values, p.codes, p.weights.reshape(1, -1), False, alternatives,
-                     p.criteria.labels)
+    """The package's one data preparation, with a (K, m) weight batch passed through."""
+    if isinstance(weights, np.ndarray) and weights.ndim == 2:
+        matrix = prepare_matrix(data, kinds, None, nan_policy)
+        return _Prepared(matrix, _check_batch(weights, matrix.values.shape[1]), True)
+    plain = _plain_prepared(data, kinds, weights)
+    matrix = plain if plain is not None else prepare_matrix(data, kinds, weights, nan_policy)
+    return _Prepared(matrix, matrix.weights.reshape(1, -1), False)
 
 
 def _shaped(scores: npt.NDArray[np.float64], prepared: _Prepared, name: str) -> Any:
-    """(K, n) kernel output as the caller's shape and labels."""
-    if prepared.alternatives is None:
-        return scores if prepared.batched else scores[0]
-    import pandas as pd
-    if prepared.batched:
-        return pd.DataFrame(scores, columns=prepared.alternatives)
-    return pd.Series(scores[0], index=prepared.alternatives, name=name)
+    """(K, n) kernel output in the caller's form: NaN for the alternatives left
+    out, a Series (a DataFrame with one row per weight vector) for a DataFrame."""
+    matrix = prepared.matrix
+    if not prepared.batched:
+        return matrix.per_alternative(scores[0], name)
+    if matrix.kept is not None:
+        full = np.full((scores.shape[0], matrix.kept.size), np.nan)
+        full[:, matrix.kept] = scores
+        scores = full
+    if not matrix.labelled:
+        return scores
+    pandas = import_optional("pandas", "pandas", "labelled results")
+    return pandas.DataFrame(scores, columns=matrix.alternatives)
 
 
 def _per_criterion_floats(value: Any, m: int, what: str) -> npt.NDArray[np.float64]:
@@ -100,7 +147,7 @@ def _fraction(value: float, what: str) -> float:
 
 
 def topsis(data: Any, kinds: Any, weights: Any, *, normalization: str = "vector",
-           nan_policy: str = "propagate") -> Any:
+           nan_policy: str = "raise") -> Any:
     """TOPSIS closeness on any normalisation (higher is better).
 
     r = normalisation of each criterion (cost criteria turned around), v = r * w;
@@ -122,7 +169,7 @@ class VikorResult(NamedTuple):
 
 
 def vikor(data: Any, kinds: Any, weights: Any, *, v: float = 0.5,
-          nan_policy: str = "propagate") -> VikorResult:
+          nan_policy: str = "raise") -> VikorResult:
     """VIKOR's group utility S, individual regret R and compromise Q (lower is better).
 
     f = x (benefit) or max(x) - x (cost); d_ij = (max f - f_ij) / (max f - min f),
@@ -169,18 +216,20 @@ def _check_thresholds(codes: npt.NDArray[np.int64], q: npt.NDArray[np.float64],
 
 def promethee2(data: Any, kinds: Any, weights: Any, *, preference: Any = "usual",
                q: Any = 0.0, p: Any = 0.0, s: Any = 1.0,
-               nan_policy: str = "propagate") -> Any:
+               nan_policy: str = "raise") -> Any:
     """PROMETHEE II net outranking flows (higher is better).
 
     ``preference`` names one function for all criteria or one per criterion:
-    "usual" (d > 0), "u-shape" (d > q), "v-shape" (d / p up to p, then 1),
-    "level" (0.5 for q < d <= p, 1 above p), "linear" ((d - q) / (p - q) for
+    "usual" (d > 0), "u-shape" (d > q), "v-shape" (d * (1 / p) up to p, then 1),
+    "level" (0.5 for q < d <= p, 1 above p), "linear" ((d - q) * (1 / (p - q)) for
     q < d <= p, 1 above p) or "gaussian" (1 - exp(-d^2 / (2 s^2)) for d > 0).
     ``q``, ``p`` and ``s`` are one value or one per criterion. With
-    d = x_i - x_k (x_k - x_i on cost criteria), plus_ij = sum_k P_j(d_ik) and
-    minus_ij = sum_k P_j(d_ki) in alternative order, the flow is
-    (sum_j w_j plus_ij) / (n - 1) - (sum_j w_j minus_ij) / (n - 1).
-    The work grows with n^2 m.
+    d_ik = x_i - x_k (x_k - x_i on cost criteria), plus_ij = sum_k P_j(d_ik) and
+    minus_ij = sum_k P_j(d_ki); the flow is
+    (sum_j w_j plus_ij) / (n - 1) - (sum_j w_j minus_ij) / (n - 1), criteria in order.
+    Steps are counted exactly (binary search in the sorted criterion); a ramp's
+    sum is the count of full preferences plus the ramps added from 0.0 in
+    ascending order of x_k. Only the Gaussian compares every pair (n^2 m work).
     """
     prep = _prepared(data, kinds, weights, nan_policy)
     m = prep.values.shape[1]
@@ -191,7 +240,7 @@ def promethee2(data: Any, kinds: Any, weights: Any, *, preference: Any = "usual"
     return _shaped(flows, prep, "net flow")
 
 
-def copras(data: Any, kinds: Any, weights: Any, *, nan_policy: str = "propagate") -> Any:
+def copras(data: Any, kinds: Any, weights: Any, *, nan_policy: str = "raise") -> Any:
     """COPRAS utility degree Q_i / max Q (higher is better); values must be > 0.
 
     r_ij = x_ij / sum_i x_ij; S+ and S- are the weighted sums over the benefit
@@ -203,7 +252,7 @@ def copras(data: Any, kinds: Any, weights: Any, *, nan_policy: str = "propagate"
 
 
 def waspas(data: Any, kinds: Any, weights: Any, *, lam: float = 0.5,
-           nan_policy: str = "propagate") -> Any:
+           nan_policy: str = "raise") -> Any:
     """WASPAS joint criterion lam * WSM + (1 - lam) * WPM (higher is better).
 
     On the linear normalisation r: WSM_i = sum_j r_ij w_j, WPM_i = prod_j r_ij^w_j
@@ -214,17 +263,17 @@ def waspas(data: Any, kinds: Any, weights: Any, *, lam: float = 0.5,
                    p, "score")
 
 
-def wsm(data: Any, kinds: Any, weights: Any, *, nan_policy: str = "propagate") -> Any:
+def wsm(data: Any, kinds: Any, weights: Any, *, nan_policy: str = "raise") -> Any:
     """Weighted sum of the linear normalisation (WASPAS with lam = 1)."""
     return waspas(data, kinds, weights, lam=1.0, nan_policy=nan_policy)
 
 
-def wpm(data: Any, kinds: Any, weights: Any, *, nan_policy: str = "propagate") -> Any:
+def wpm(data: Any, kinds: Any, weights: Any, *, nan_policy: str = "raise") -> Any:
     """Weighted product of the linear normalisation (WASPAS with lam = 0)."""
     return waspas(data, kinds, weights, lam=0.0, nan_policy=nan_policy)
 
 
-def edas(data: Any, kinds: Any, weights: Any, *, nan_policy: str = "propagate") -> Any:
+def edas(data: Any, kinds: Any, weights: Any, *, nan_policy: str = "raise") -> Any:
     """EDAS appraisal score (higher is better).
 
     a_j = mean of criterion j; t = (x - a) / a ((a - x) / a on cost criteria);
@@ -235,7 +284,7 @@ def edas(data: Any, kinds: Any, weights: Any, *, nan_policy: str = "propagate") 
     return _shaped(_engine.edas_scores(p.values, p.weights, p.codes), p, "score")
 
 
-def moora(data: Any, kinds: Any, weights: Any, *, nan_policy: str = "propagate") -> Any:
+def moora(data: Any, kinds: Any, weights: Any, *, nan_policy: str = "raise") -> Any:
     """MOORA ratio system (higher is better).
 
     r = x / sqrt(sum x^2) per criterion; score = sum of r w over the benefit
@@ -245,7 +294,7 @@ def moora(data: Any, kinds: Any, weights: Any, *, nan_policy: str = "propagate")
     return _shaped(_engine.moora_scores(p.values, p.weights, p.codes), p, "score")
 
 
-def aras(data: Any, kinds: Any, weights: Any, *, nan_policy: str = "propagate") -> Any:
+def aras(data: Any, kinds: Any, weights: Any, *, nan_policy: str = "raise") -> Any:
     """ARAS utility degree S_i / S_0 (higher is better); values must be > 0.
 
     The optimal alternative (max for benefit, min for cost) joins the matrix;
@@ -256,7 +305,7 @@ def aras(data: Any, kinds: Any, weights: Any, *, nan_policy: str = "propagate") 
     return _shaped(_engine.aras_scores(p.values, p.weights, p.codes), p, "utility")
 
 
-def mabac(data: Any, kinds: Any, weights: Any, *, nan_policy: str = "propagate") -> Any:
+def mabac(data: Any, kinds: Any, weights: Any, *, nan_policy: str = "raise") -> Any:
     """MABAC distance from the border approximation area (higher is better).
 
     On the min-max normalisation r: G_j = w_j * geometric mean of (r_ij + 1);
@@ -267,7 +316,7 @@ def mabac(data: Any, kinds: Any, weights: Any, *, nan_policy: str = "propagate")
 
 
 def codas(data: Any, kinds: Any, weights: Any, *, tau: float = 0.02,
-          nan_policy: str = "propagate") -> Any:
+          nan_policy: str = "raise") -> Any:
     """CODAS assessment score (higher is better); the work grows with n^2.
 
     On the linear normalisation, v = r w and nis_j = min_i v_ij; E and T are the
@@ -279,7 +328,7 @@ def codas(data: Any, kinds: Any, weights: Any, *, tau: float = 0.02,
 
 
 def cocoso(data: Any, kinds: Any, weights: Any, *, lam: float = 0.5,
-           nan_policy: str = "propagate") -> Any:
+           nan_policy: str = "raise") -> Any:
     """CoCoSo combined compromise score (higher is better).
 
     On the min-max normalisation r: S_i = sum_j r_ij w_j, P_i = sum_j r_ij^w_j;
@@ -292,7 +341,7 @@ def cocoso(data: Any, kinds: Any, weights: Any, *, lam: float = 0.5,
                    p, "score")
 
 
-def mairca(data: Any, kinds: Any, weights: Any, *, nan_policy: str = "propagate") -> Any:
+def mairca(data: Any, kinds: Any, weights: Any, *, nan_policy: str = "raise") -> Any:
     """MAIRCA total gap (lower is better).
 
     On the min-max normalisation r with T_j = (1 / n) w_j: gap_i = sum_j (T_j - r_ij T_j).
@@ -301,7 +350,7 @@ def mairca(data: Any, kinds: Any, weights: Any, *, nan_policy: str = "propagate"
     return _shaped(_engine.mairca_scores(p.values, p.weights, p.codes), p, "gap")
 
 
-def marcos(data: Any, kinds: Any, weights: Any, *, nan_policy: str = "propagate") -> Any:
+def marcos(data: Any, kinds: Any, weights: Any, *, nan_policy: str = "raise") -> Any:
     """MARCOS utility function (higher is better).
 
     r = x / max x (cost: min x / x); the ideal scores 1 and the anti-ideal
@@ -314,7 +363,7 @@ def marcos(data: Any, kinds: Any, weights: Any, *, nan_policy: str = "propagate"
 
 
 def spotis(data: Any, kinds: Any, weights: Any, *, bounds: Any = None, esp: Any = None,
-           nan_policy: str = "propagate") -> Any:
+           nan_policy: str = "raise") -> Any:
     """SPOTIS distance to the ideal point (lower is better).
 
     ``bounds`` is (m, 2): the low and high bound of each criterion, by default
@@ -346,7 +395,7 @@ class Method(NamedTuple):
     higher_is_better: bool
 
 
-def _vikor_q(data: Any, kinds: Any, weights: Any, nan_policy: str = "propagate") -> Any:
+def _vikor_q(data: Any, kinds: Any, weights: Any, nan_policy: str = "raise") -> Any:
     """VIKOR's compromise Q alone, for side-by-side comparisons."""
     return vikor(data, kinds, weights, nan_policy=nan_policy).Q
 

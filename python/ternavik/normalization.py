@@ -27,6 +27,9 @@ from typing import Any
 import numpy as np
 
 from . import _engine
+from ._errors import InputError
+from ._matrix import prepare_matrix
+from ._optional import import_optional
 
 NORMALIZATIONS = ("minmax", "max", "sum", "vector", "logarithmic", "linear", "nonlinear",
                   "enhanced_accuracy", "zavadskas_turskis")
@@ -35,7 +38,6 @@ NORMALIZATIONS = ("minmax", "max", "sum", "vector", "logarithmic", "linear", "no
 
 def normalization_code(name: str) -> int:
     """The native code of a normalisation name ("min-max" and "minmax" both work)."""
-    from ._errors import InputError
     key = str(name).lower().replace("-", "").replace(" ", "_")
     key = key[:-len("_normalization")] if key.endswith("_normalization") else key
     if key not in NORMALIZATIONS:
@@ -43,20 +45,26 @@ def normalization_code(name: str) -> int:
     return NORMALIZATIONS.index(key)
 
 
-def normalize(data: Any, kinds: Any, method: str = "minmax") -> Any:
+def normalize(data: Any, kinds: Any, method: str = "minmax", *,
+              nan_policy: str = "raise") -> Any:
     """The decision matrix normalised criterion by criterion.
 
-    ``data`` and ``kinds`` take the forms of ``ternavik.topsis``. Returns a
-    float64 (n, m) array, or a DataFrame with the same labels for a DataFrame.
-    Identical to the last bit for every memory layout and thread count.
+    ``data``, ``kinds`` and ``nan_policy`` take the forms of ``ternavik.topsis``
+    ("omit" normalises the other alternatives and gives the left-out rows NaN).
+    Returns a float64 (n, m) array, or a DataFrame with the same labels for a
+    DataFrame. Identical to the last bit for every memory layout and thread count.
     """
-    from .methods import _prepared
-    prepared = _prepared(data, kinds, "equal", "propagate")
+    prepared = prepare_matrix(data, kinds, None, nan_policy)
     values = _engine.normalize(prepared.values, prepared.codes, normalization_code(method))
-    if prepared.alternatives is None:
+    if prepared.kept is not None:
+        full = np.full((prepared.kept.size, values.shape[1]), np.nan)
+        full[prepared.kept] = values
+        values = full
+    if not prepared.labelled:
         return values
-    import pandas as pd
-    return pd.DataFrame(values, index=prepared.alternatives, columns=list(prepared.criteria))
+    pandas = import_optional("pandas", "pandas", "labelled results")
+    return pandas.DataFrame(values, index=prepared.alternatives,
+                            columns=prepared.criteria.labels)
 
 
 __all__ = ["NORMALIZATIONS", "normalization_code", "normalize"]

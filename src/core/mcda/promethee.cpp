@@ -1,56 +1,29 @@
-// PROMETHEE II. For criterion j and alternatives i, k with d = x_ij - x_kj
-// (x_kj - x_ij for cost criteria), P_j(d) is the criterion's preference
+// PROMETHEE II. For criterion j and alternatives i, k with d_ik = x_ij - x_kj
+// (x_kj - x_ij for cost criteria), P_j is the criterion's preference
 // function. The unicriterion sums plus_ij = sum_k P_j(d_ik) and
-// minus_ij = sum_k P_j(d_ki), over k = 0 .. n-1 in order, do not depend on
-// the weights and are computed once; then for every weight vector
+// minus_ij = sum_k P_j(d_ki) do not depend on the weights and are computed
+// once per call; then for every weight vector
 // phi_i = (sum_j w_j plus_ij) / (n - 1) - (sum_j w_j minus_ij) / (n - 1).
+// Step functions are counted and ramps summed over the sorted criterion
+// (preference_counts.hpp), so only the Gaussian compares every pair.
 #include <cmath>
 #include <string>
 
 #include "core/mcda/methods.hpp"
+#include "core/mcda/preference_counts.hpp"
 #include "core/mcda/weighted_sums.hpp"
 
 namespace ternavik::mcda {
 
 namespace {
 
-struct Thresholds {
-    double q, p, s;
-};
+// The Gaussian 1 - exp(-(d * d) / (2 * s * s)) for d > 0, else 0, the
+// denominator evaluated as (2 * s) * s: no shortcut exists, so every pair is
+// compared, alternatives side by side.
+double gaussian(double d, double s) { return d > 0.0 ? 1.0 - std::exp(-(d * d) / (2.0 * s * s)) : 0.0; }
 
-// The preference functions; d <= 0 always gives 0.
-struct Usual {
-    static double at(double d, const Thresholds&) { return d > 0.0 ? 1.0 : 0.0; }
-};
-struct UShape {
-    static double at(double d, const Thresholds& t) { return d > t.q ? 1.0 : 0.0; }
-};
-struct VShape {
-    static double at(double d, const Thresholds& t) {
-        return d > t.p ? 1.0 : (d > 0.0 ? d / t.p : 0.0);
-    }
-};
-struct Level {
-    static double at(double d, const Thresholds& t) {
-        return d > t.p ? 1.0 : (d > t.q ? 0.5 : 0.0);
-    }
-};
-struct Linear {
-    static double at(double d, const Thresholds& t) {
-        return d > t.p ? 1.0 : (d > t.q ? (d - t.q) / (t.p - t.q) : 0.0);
-    }
-};
-// 1 - exp(-(d * d) / (2 * s * s)), the denominator evaluated as (2 * s) * s.
-struct Gaussian {
-    static double at(double d, const Thresholds& t) {
-        return d > 0.0 ? 1.0 - std::exp(-(d * d) / (2.0 * t.s * t.s)) : 0.0;
-    }
-};
-
-// plus and minus sums of alternatives [first, first + size) on one criterion.
-template <class Function>
-void pairwise_block(const double* x, std::size_t n, double sign, const Thresholds& t,
-                    std::size_t first, std::size_t size, double* plus, double* minus) {
+void gaussian_block(const double* x, std::size_t n, double sign, double s, std::size_t first,
+                    std::size_t size, double* plus, double* minus) {
     double more[alternative_block];
     double less[alternative_block];
     for (std::size_t l = 0; l < size; ++l) more[l] = less[l] = 0.0;
@@ -58,8 +31,8 @@ void pairwise_block(const double* x, std::size_t n, double sign, const Threshold
         const double other = x[k];
         for (std::size_t l = 0; l < size; ++l) {
             const double d = sign * (x[first + l] - other);
-            more[l] = more[l] + Function::at(d, t);
-            less[l] = less[l] + Function::at(-d, t);
+            more[l] = more[l] + gaussian(d, s);
+            less[l] = less[l] + gaussian(-d, s);
         }
     }
     for (std::size_t l = 0; l < size; ++l) {
@@ -68,16 +41,16 @@ void pairwise_block(const double* x, std::size_t n, double sign, const Threshold
     }
 }
 
-void pairwise_criterion(Preference function, const double* x, std::size_t n, double sign,
-                        const Thresholds& t, std::size_t first, std::size_t size, double* plus,
-                        double* minus) {
+// The sorted paths: steps are counted, ramps visit only the k on the ramp.
+void sorted_criterion(Preference function, const double* x, std::size_t n, double sign,
+                      double q, double p, double* scratch, double* plus, double* minus) {
     switch (function) {
-        case Preference::usual: return pairwise_block<Usual>(x, n, sign, t, first, size, plus, minus);
-        case Preference::u_shape: return pairwise_block<UShape>(x, n, sign, t, first, size, plus, minus);
-        case Preference::v_shape: return pairwise_block<VShape>(x, n, sign, t, first, size, plus, minus);
-        case Preference::level: return pairwise_block<Level>(x, n, sign, t, first, size, plus, minus);
-        case Preference::linear: return pairwise_block<Linear>(x, n, sign, t, first, size, plus, minus);
-        case Preference::gaussian: return pairwise_block<Gaussian>(x, n, sign, t, first, size, plus, minus);
+        case Preference::usual: return step_preference_sums(x, n, sign, 0.0, p, false, scratch, plus, minus);
+        case Preference::u_shape: return step_preference_sums(x, n, sign, q, p, false, scratch, plus, minus);
+        case Preference::level: return step_preference_sums(x, n, sign, q, p, true, scratch, plus, minus);
+        case Preference::v_shape: return ramp_preference_sums(x, n, sign, 0.0, p, scratch, plus, minus);
+        case Preference::linear: return ramp_preference_sums(x, n, sign, q, p, scratch, plus, minus);
+        case Preference::gaussian: return;
     }
 }
 
@@ -108,13 +81,23 @@ Outcome<BatchScores> promethee2(const MethodInput& input, const PreferenceFuncti
 
     TransformedMatrix plus{n, m, uninitialised_matrix(m, n), {}};
     TransformedMatrix minus{n, m, uninitialised_matrix(m, n), {}};
+    const auto function = [&](std::size_t j) {
+        return static_cast<Preference>(preference.functions[j]);
+    };
+    const auto sign = [&](std::size_t j) {
+        return kinds[j] == IndicatorKind::Benefit ? 1.0 : -1.0;
+    };
+    run_split(m, n * m * 32, [&](std::size_t begin, std::size_t end) {
+        std::vector<double> scratch(n);
+        for (std::size_t j = begin; j < end; ++j)
+            sorted_criterion(function(j), x.row(j), n, sign(j), preference.q[j], preference.p[j],
+                             scratch.data(), plus.values.get() + j * n, minus.values.get() + j * n);
+    });
     for_alternative_blocks(n, 2 * n * m, [&](std::size_t first, std::size_t size) {
         for (std::size_t j = 0; j < m; ++j) {
-            const Thresholds t{preference.q[j], preference.p[j], preference.s[j]};
-            const double sign = kinds[j] == IndicatorKind::Benefit ? 1.0 : -1.0;
-            pairwise_criterion(static_cast<Preference>(preference.functions[j]), x.row(j), n,
-                               sign, t, first, size, plus.values.get() + j * n,
-                               minus.values.get() + j * n);
+            if (function(j) != Preference::gaussian) continue;
+            gaussian_block(x.row(j), n, sign(j), preference.s[j], first, size,
+                           plus.values.get() + j * n, minus.values.get() + j * n);
         }
     });
     const std::vector<double> outgoing = weighted_sums(plus, weights, batch);

@@ -31,9 +31,11 @@ void utility_and_regret_block(const TransformedMatrix& d, const double* w, std::
                               std::size_t size, double* s, double* r) {
     double sum[alternative_block];
     double most[alternative_block];
+    // Without criteria there is no regret (0), not a maximum of nothing.
+    const double none = d.m == 0 ? 0.0 : -std::numeric_limits<double>::infinity();
     for (std::size_t l = 0; l < size; ++l) {
         sum[l] = 0.0;
-        most[l] = -std::numeric_limits<double>::infinity();
+        most[l] = none;
     }
     for (std::size_t j = 0; j < d.m; ++j) {
         const double* column = d.row(j) + first;
