@@ -217,3 +217,14 @@ def test_thread_counts_give_identical_bits():
             print(" ".join(r[k].hex() for k in ("weights", "coefficients")))
             """, env={"RAYON_NUM_THREADS": threads, "PYTHONPATH": os.pathsep.join(sys.path)})
         assert out.stdout.split() == [here[k].hex() for k in ("weights", "coefficients")]
+
+
+@pytest.mark.parametrize("name", ["critic", "sum_entropy", "gini"])
+@pytest.mark.parametrize("method", ["topsis", "vikor", "promethee2", "mabac", "spotis"])
+def test_every_method_takes_weights_by_name(method, name):
+    from ternavik.methods import REGISTRY
+
+    x, codes = _random(12, 15, 4)
+    function = REGISTRY[method].function
+    by_name = np.asarray(function(x, codes, name))
+    assert by_name.tobytes() == np.asarray(function(x, codes, weights_of(name, x, codes))).tobytes()
