@@ -3,8 +3,10 @@
 Every weighting runs natively in ``ternavik._engine`` straight from the
 caller's matrix, so the weights are identical to the last bit for every
 memory layout and thread count. Sums over alternatives take the rows in
-blocks of 2048: each block sums its rows in row order from 0, and the block
-totals are added in block order from 0 (the blocks run on the worker pool).
+blocks of 2048 (more for CRITIC on very wide matrices, so its m x m partial
+sums stay within 64 MiB): each block sums its rows in row order from 0, and
+the block totals are added in block order from 0 (the blocks run on the
+worker pool).
 The final c_j / sum(c) sums the m criterion values in order. A criterion
 with a NaN value gives NaN weights throughout.
 

@@ -69,6 +69,9 @@ TEST(RowBlocks, SumsBlockByBlockInRowOrder) {
         expected += block;
     }
     EXPECT_EQ(total, expected);
+    // Wide reductions take bigger blocks so their partial sums stay bounded.
+    EXPECT_EQ(rows_per_block(100000, 16), reduction_rows);
+    EXPECT_EQ(rows_per_block(1000000, std::size_t{1} << 20), 1000000u / 8);
 }
 
 TEST(Weighting, ConstantCriteriaGiveEqualWeightsAndNaNPropagates) {
