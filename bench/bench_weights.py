@@ -25,7 +25,7 @@ QUADRATIC_SAMPLE = 2000
 
 PEERS = {
     "equal": lambda x, t: pm.equal_weights(x),
-    "entropy": lambda x, t: pm.entropy_weights(x),
+    "sum_entropy": lambda x, t: pm.entropy_weights(x),
     "standard_deviation": lambda x, t: pm.standard_deviation_weights(x),
     "variance": lambda x, t: pm.variance_weights(x),
     "critic": lambda x, t: pm.critic_weights(x),

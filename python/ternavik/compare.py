@@ -14,6 +14,7 @@ import numpy.typing as npt
 
 from . import _engine
 from ._errors import InputError
+from ._matrix import PreparedMatrix, prepare_matrix
 from .correlation import coefficient_code
 
 Matrix = npt.NDArray[np.float64]
@@ -82,14 +83,12 @@ def rank_rows(scores: Matrix, higher_is_better: bool = True) -> npt.NDArray[np.i
     return ranks
 
 
-def prepared(data: Any, kinds: Any, weights: Any, nan_policy: str = "raise") -> Any:
+def prepared(data: Any, kinds: Any, weights: Any, nan_policy: str = "raise") -> PreparedMatrix:
     """The checked matrix, kind codes and weights (named weightings resolved), with labels."""
-    from ._matrix import prepare_matrix
-
     return prepare_matrix(data, kinds, weights, nan_policy)
 
 
-def _kept_labels(p: Any) -> List[Any]:
+def _kept_labels(p: PreparedMatrix) -> List[Any]:
     """Labels of the alternatives the missing-value policy kept."""
     n = p.values.shape[0] if p.kept is None else p.kept.size
     labels = list(p.alternatives) if p.alternatives is not None else list(range(n))

@@ -117,6 +117,7 @@ def objective_weights(data: Any, method: str = "critic", kinds: Any = None,
     Returns float64 weights that sum to one, or a Series by criterion for a
     DataFrame.
     """
+    # Imported here: the preparation's table of weightings is built from this module.
     from ._data import read_table
     from ._matrix import prepare_matrix
 

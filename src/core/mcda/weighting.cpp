@@ -279,7 +279,7 @@ Outcome<std::vector<double>> objective_weights(Weighting method, const StridedMa
             if (!both.ok()) return std::move(both.error());
             return std::move(both.value().weights);
         }
-        case Weighting::entropy: entropy_values(data, weights.data()); break;
+        case Weighting::sum_entropy: entropy_values(data, weights.data()); break;
         case Weighting::standard_deviation: standard_deviation_values(data, weights.data()); break;
         case Weighting::variance: variance_values(data, weights.data()); break;
         case Weighting::critic: critic_values(data, indicator_type, weights.data()); break;

@@ -12,7 +12,7 @@ namespace ternavik {
 // matrix alone. Codes are what the package passes across the boundary.
 enum class Weighting : std::uint64_t {
     equal = 0,
-    entropy = 1,             // Shannon entropy of p = x / sum(x)
+    sum_entropy = 1,         // Shannon entropy of p = x / sum(x), the textbook form
     minmax_entropy = 2,      // the entropy of entropy_weight (min-max normalised)
     standard_deviation = 3,  // sample standard deviation of the raw values
     variance = 4,            // sample variance of the min-max normalised values
