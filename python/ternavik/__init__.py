@@ -6,6 +6,8 @@
     ternavik.rank(c)                    # 1 = best, NaN last
     r = ternavik.minimize(f, [(-5, 5)] * 3, pop=40, iters=200)
     r.success, r.x, r.fun
+    res = ternavik.compare(df, "-+", "critic", methods=["topsis", "vikor"])
+    res.ranks, res.correlation          # and ternavik.sensitivity(...)
 
 The native functions are available unchanged as ``ternavik.core.entropy_weight``,
 ``ternavik.core.topsis`` and ``ternavik.core._DE`` (the ``_ternavik`` module).
@@ -24,10 +26,17 @@ from . import functions
 from ._errors import InputError
 from ._native import native_address
 from ._version import __version__
+from .compare import CompareResult, compare
+from .correlation import correlation_matrix, rank_correlation
 from .mcda import entropy_weight, rank, topsis
 from .optimize import OptimizeResult, minimize
+from .plots import plot_ranks, plot_sensitivity
+from .sensitivity import SensitivityResult, sensitivity
+from .weighting import objective_weights
 
 __all__ = [
-    "InputError", "OptimizeResult", "_DE", "core", "entropy_weight", "functions",
-    "minimize", "native_address", "rank", "topsis",
+    "CompareResult", "InputError", "OptimizeResult", "SensitivityResult", "_DE", "compare",
+    "core", "correlation_matrix", "entropy_weight", "functions", "minimize", "native_address",
+    "objective_weights", "plot_ranks", "plot_sensitivity", "rank", "rank_correlation",
+    "sensitivity", "topsis",
 ]

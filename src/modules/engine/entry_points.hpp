@@ -5,6 +5,25 @@ namespace ternavik::engine {
 
 // Method-table shims of ternavik._engine's functions (each runs the entry
 // guard). Every shim has the METH_VARARGS | METH_KEYWORDS signature.
+PyObject* objective_weights_entry(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* rank_coefficients_entry(PyObject* self, PyObject* args, PyObject* kwargs);
+
+// Ranking methods and normalisations (decision_methods.cpp).
+PyObject* normalize_entry(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* topsis_scores_entry(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* vikor_scores_entry(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* promethee2_scores_entry(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* copras_scores_entry(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* waspas_scores_entry(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* edas_scores_entry(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* moora_scores_entry(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* aras_scores_entry(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* mabac_scores_entry(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* codas_scores_entry(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* cocoso_scores_entry(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* mairca_scores_entry(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* marcos_scores_entry(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* spotis_scores_entry(PyObject* self, PyObject* args, PyObject* kwargs);
 
 // Decision analysis: the whole functions, then the pieces for row blocks.
 PyObject* entropy_weight_entry(PyObject* self, PyObject* args, PyObject* kwargs);
