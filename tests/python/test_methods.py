@@ -2,8 +2,8 @@
 hand computations where our definition differs, and the bit-exactness
 contract (memory layout, thread count, weight batches, untouched inputs)."""
 
-import hashlib
 import math
+import os
 
 import numpy as np
 import pytest
@@ -355,3 +355,22 @@ def test_plain_arrays_take_the_same_path_as_any_other_form(weights):
             methods.mabac(**plain)
     else:
         assert methods.mabac(**plain).tobytes() == expected.tobytes()
+
+
+def test_small_problems_never_wake_the_worker_pool():
+    """10 x 5 runs on the calling thread: no worker thread is ever started."""
+    script = """
+import os, numpy as np
+from ternavik import methods, normalization
+x = np.random.default_rng(1).uniform(1.0, 9.0, (10, 5))
+before = len(os.listdir("/proc/self/task"))
+for name, m in methods.REGISTRY.items():
+    m.function(x, "+-++-", np.full(5, 0.2))
+for name in normalization.NORMALIZATIONS:
+    normalization.normalize(x, "+-++-", name)
+methods.promethee2(x, "+-++-", np.full(5, 0.2), preference="gaussian")
+print(len(os.listdir("/proc/self/task")) - before)
+"""
+    if not os.path.isdir("/proc/self/task"):
+        pytest.skip("needs /proc to count threads")
+    assert run_python(script).stdout.strip() == "0"
