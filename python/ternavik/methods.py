@@ -22,6 +22,7 @@ uniform signature ``(data, kinds, weights, nan_policy="raise") -> scores``
 and whether higher scores are better.
 """
 
+import math
 from typing import Any, Callable, Dict, NamedTuple
 
 import numpy as np
@@ -61,7 +62,7 @@ def _plain_codes(kinds: Any, m: int) -> Any:
             return None
         return np.frombuffer(kinds.encode(), dtype=np.uint8).__eq__(ord("+")).astype(np.int64)
     if type(kinds) is np.ndarray and kinds.shape == (m,) and kinds.dtype.kind in "iu":
-        if ((kinds == 1) | (kinds == 0) | (kinds == -1)).all():
+        if set(kinds.tolist()) <= {1, 0, -1}:
             return (kinds == 1).astype(np.int64)
     return None
 
@@ -82,8 +83,11 @@ def _plain_prepared(data: Any, kinds: Any, weights: Any) -> Any:
         return None
     values = np.ascontiguousarray(data, dtype=np.float64)
     vector = weights.astype(np.float64)
-    if not (np.isfinite(values).all() and np.isfinite(vector).all()
-            and (vector >= 0.0).all() and (vector > 0.0).any()):
+    # One reduction each: a NaN or infinity makes the sum non-finite, and so
+    # may an overflowing sum of finite values, which merely takes the full path.
+    total = float(vector.sum())
+    if not (math.isfinite(float(values.sum())) and math.isfinite(total) and total > 0.0
+            and vector.min() >= 0.0):
         return None
     return PreparedMatrix(values, codes, vector, Criteria(list(range(m)), False), None, None)
 
@@ -375,7 +379,10 @@ def spotis(data: Any, kinds: Any, weights: Any, *, bounds: Any = None, esp: Any 
     p = _prepared(data, kinds, weights, nan_policy)
     m = p.values.shape[1]
     if bounds is None:
-        limits = np.column_stack((np.nanmin(p.values, axis=0), np.nanmax(p.values, axis=0)))
+        limits = np.empty((m, 2))
+        limits[:, 0], limits[:, 1] = p.values.min(axis=0), p.values.max(axis=0)
+        if np.isnan(limits).any():  # NaN propagated into the data: bound the rest
+            limits[:, 0], limits[:, 1] = np.nanmin(p.values, axis=0), np.nanmax(p.values, axis=0)
     else:
         limits = np.ascontiguousarray(bounds, dtype=np.float64)
         if limits.shape != (m, 2):

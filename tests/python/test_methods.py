@@ -2,8 +2,8 @@
 hand computations where our definition differs, and the bit-exactness
 contract (memory layout, thread count, weight batches, untouched inputs)."""
 
-import hashlib
 import math
+import os
 
 import numpy as np
 import pytest
@@ -355,3 +355,62 @@ def test_plain_arrays_take_the_same_path_as_any_other_form(weights):
             methods.mabac(**plain)
     else:
         assert methods.mabac(**plain).tobytes() == expected.tobytes()
+
+
+def test_small_problems_never_wake_the_worker_pool():
+    """10 x 5 runs on the calling thread: no worker thread is ever started."""
+    script = """
+import os, numpy as np
+from ternavik import methods, normalization
+x = np.random.default_rng(1).uniform(1.0, 9.0, (10, 5))
+before = len(os.listdir("/proc/self/task"))
+for name, m in methods.REGISTRY.items():
+    m.function(x, "+-++-", np.full(5, 0.2))
+for name in normalization.NORMALIZATIONS:
+    normalization.normalize(x, "+-++-", name)
+methods.promethee2(x, "+-++-", np.full(5, 0.2), preference="gaussian")
+print(len(os.listdir("/proc/self/task")) - before)
+"""
+    if not os.path.isdir("/proc/self/task"):
+        pytest.skip("needs /proc to count threads")
+    assert run_python(script).stdout.strip() == "0"
+
+
+@pytest.mark.skipif(mcdm is None, reason="pymcdm is not installed")
+def test_registry_sense_matches_the_peers_ranking_direction():
+    """compare() ranks by this flag; pymcdm says the same through _reverse_ranking."""
+    peers = {"topsis": mcdm.TOPSIS, "vikor": mcdm.VIKOR, "promethee2": mcdm.PROMETHEE_II,
+             "copras": mcdm.COPRAS, "waspas": mcdm.WASPAS, "wsm": mcdm.WSM, "wpm": mcdm.WPM,
+             "edas": mcdm.EDAS, "moora": mcdm.MOORA, "aras": mcdm.ARAS, "mabac": mcdm.MABAC,
+             "codas": mcdm.CODAS, "cocoso": mcdm.COCOSO, "mairca": mcdm.MAIRCA,
+             "marcos": mcdm.MARCOS, "spotis": mcdm.SPOTIS}
+    assert set(peers) == set(methods.REGISTRY)
+    for name, method in methods.REGISTRY.items():
+        assert method.higher_is_better == peers[name]._reverse_ranking, name
+
+
+_X = np.array([[1.0, 2.0], [3.0, 1.0], [2.0, 4.0]])
+_K = np.array([1, 0], dtype=np.int64)
+_W = np.array([[0.5, 0.5]])
+
+
+@pytest.mark.parametrize("call, error, match", [
+    (lambda e: e.topsis_scores(_X, _W[0], _K, 0), TypeError, "weights"),
+    (lambda e: e.topsis_scores(_X, _W, _K.astype(float), 0), TypeError, "kinds"),
+    (lambda e: e.topsis_scores(_X, _W, _K, 9), ValueError, "unknown normalization"),
+    (lambda e: e.topsis_scores(_X[:1], _W, _K, 0), ValueError, "more than one row"),
+    (lambda e: e.mabac_scores(_X, np.ones((1, 3)), _K), ValueError, "3 entries per row"),
+    (lambda e: e.moora_scores(_X, _W, _K[:1]), ValueError, "kinds have 1 entries"),
+    (lambda e: e.vikor_scores(_X, _W, _K, "half"), TypeError, "v"),
+    (lambda e: e.promethee2_scores(_X, _W, _K, np.array([0, 7]), np.zeros(2), np.ones(2),
+                                   np.ones(2)), ValueError, "unknown preference"),
+    (lambda e: e.spotis_scores(_X, _W, _K, np.ones((2, 3)), np.ones(2)), ValueError, r"\(m, 2\)"),
+    (lambda e: e.normalize(_X, _K, -1), OverflowError, "negative"),
+])
+def test_engine_refuses_malformed_arguments(call, error, match):
+    """The native entry points check what the front ends normally guarantee."""
+    from ternavik import _engine
+    before = _X.copy()
+    with pytest.raises(error, match=match):
+        call(_engine)
+    np.testing.assert_array_equal(_X, before)
