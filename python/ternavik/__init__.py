@@ -6,6 +6,8 @@
     ternavik.rank(c)                    # 1 = best, NaN last
     r = ternavik.minimize(f, [(-5, 5)] * 3, pop=40, iters=200, seed=1)
     r.success, r.x, r.fun
+    res = ternavik.compare(df, "-+", "critic", methods=["topsis", "vikor"])
+    res.ranks, res.correlation          # and ternavik.sensitivity(...)
     r = ternavik.differential_evolution(g, [(-5, 5)] * 3, rng=1)   # SciPy's arguments
 
 The native functions are available unchanged as ``ternavik.core.entropy_weight``,
@@ -26,10 +28,17 @@ from ._differential_evolution import differential_evolution
 from ._errors import InputError
 from ._native import native_address
 from ._version import __version__
+from .compare import CompareResult, compare
+from .correlation import correlation_matrix, rank_correlation
 from .mcda import entropy_weight, rank, topsis
 from .optimize import OptimizeResult, minimize
+from .plots import plot_ranks, plot_sensitivity
+from .sensitivity import SensitivityResult, sensitivity
+from .weighting import objective_weights
 
 __all__ = [
-    "InputError", "OptimizeResult", "_DE", "core", "differential_evolution", "entropy_weight",
-    "functions", "minimize", "native_address", "rank", "topsis",
+    "CompareResult", "InputError", "OptimizeResult", "SensitivityResult", "_DE", "compare",
+    "core", "correlation_matrix", "differential_evolution", "entropy_weight", "functions",
+    "minimize", "native_address", "objective_weights", "plot_ranks", "plot_sensitivity",
+    "rank", "rank_correlation", "sensitivity", "topsis",
 ]

@@ -2,8 +2,9 @@
 
 Anything keyed (a mapping or a pandas Series) is aligned to the criteria by
 label, the way pandas aligns; sequences and arrays are taken by position.
-Named weightings ("equal", "entropy") are derived from the matrix itself and
-live in one table, so new weighting methods are one entry each.
+Named weightings ("equal", "entropy", "critic", ...) are derived from the
+matrix itself and live in one table, so new weighting methods are one entry
+each.
 """
 
 import collections.abc
@@ -13,9 +14,9 @@ from typing import Any, Callable, Dict, List, Sequence, Set, Tuple
 import numpy as np
 import numpy.typing as npt
 
-from ._backend import native
 from ._errors import InputError
 from ._optional import is_series
+from .weighting import Weighting, weighting_table
 
 Vector = npt.NDArray[np.float64]
 Codes = npt.NDArray[np.int64]
@@ -111,31 +112,18 @@ def kind_codes(kinds: Any, criteria: Criteria) -> Codes:
     return np.array([_kind_code(v, criteria, j) for j, v in enumerate(items)], dtype=np.int64)
 
 
-def _equal_weights(values: npt.NDArray[np.float64], codes: Codes) -> Vector:
-    """1/m for each of the m criteria."""
-    m = codes.size
-    return np.full(m, 1.0 / m if m else 0.0, dtype=np.float64)
-
-
-def _entropy_weights(values: npt.NDArray[np.float64], codes: Codes) -> Vector:
-    """The entropy weights of the same matrix."""
-    weights: Vector = native.entropy_weight(values, codes)[0]
-    return weights
-
-
 # Weightings chosen by name: each derives the weights from the matrix (only
-# the alternatives kept by the missing-value policy) and the kind codes.
-WEIGHTINGS: Dict[str, Callable[[npt.NDArray[np.float64], Codes], Vector]] = {
-    "equal": _equal_weights,
-    "entropy": _entropy_weights,
-}
+# the alternatives kept by the missing-value policy), the kind codes and the
+# criteria's names for messages. Their definitions are in ternavik.weighting.
+WEIGHTINGS: Dict[str, Weighting] = weighting_table()
 
 
-def weighting(word: str) -> Callable[[npt.NDArray[np.float64], Codes], Vector]:
+def weighting(word: str) -> Weighting:
     """The weighting called ``word``, or InputError listing the names."""
     found = WEIGHTINGS.get(word.strip().lower())
     if found is None:
-        names = " or ".join(repr(name) for name in WEIGHTINGS)
+        quoted = [repr(name) for name in WEIGHTINGS]
+        names = ", ".join(quoted[:-1]) + " or " + quoted[-1]
         raise InputError(f"weights must be numbers, a mapping by criterion or one of "
                          f"{names}, got {word!r}")
     return found

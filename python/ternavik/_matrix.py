@@ -98,7 +98,7 @@ def prepare_matrix(data: Any, kinds: Any, weights: Any = None, nan_policy: str =
     """Check and convert a decision method's arguments once.
 
     ``weights`` is None (the method takes none), a name from
-    ``_criteria.WEIGHTINGS`` ("equal", "entropy"), numbers by position, or a
+    ``_criteria.WEIGHTINGS`` ("equal", "critic", ...), numbers by position, or a
     mapping/Series by criterion label. ``criteria`` and ``alternatives`` name
     the columns and rows of plain array data in messages (the command line
     passes its header and first column); results stay arrays. Named
@@ -122,6 +122,6 @@ def prepare_matrix(data: Any, kinds: Any, weights: Any = None, nan_policy: str =
     row_names = table.alternatives if table.alternatives is not None else alternatives
     kept = _apply_nan_policy(table.values, nan_policy, crits, row_names)
     values = table.values if kept is None else np.ascontiguousarray(table.values[kept])
-    resolved = derive(values, codes) if derive is not None else (
+    resolved = derive(values, codes, crits.name) if derive is not None else (
         given if given is not None else np.empty(0, dtype=np.float64))
     return PreparedMatrix(values, codes, resolved, crits, table.alternatives, kept)

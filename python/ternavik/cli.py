@@ -1,5 +1,5 @@
-"""The ``ternavik`` command line: TOPSIS and entropy weights on CSV files, and DE
-on standard test functions.
+"""The ``ternavik`` command line: TOPSIS, entropy weights and side-by-side method
+comparisons on CSV files, and DE on standard test functions.
 
 Every mistake in the input (a missing file, a ragged row, a non-numeric or
 missing cell, the wrong number of kinds or weights, an unknown function, a
@@ -22,6 +22,8 @@ from ._backend import native
 from ._errors import InputError
 from ._matrix import NAN_POLICIES, PreparedMatrix, prepare_matrix
 from ._version import __version__
+from .compare import compare_arrays, method_names
+from .correlation import coefficient_code
 from .functions import FUNCTIONS
 from ._de_settings import ALL_STRATEGIES
 from .optimize import check_size, short_form
@@ -176,7 +178,7 @@ def _source(args: argparse.Namespace) -> Tuple[str, Table]:
     path = EXAMPLE_PATH if args.example else args.file
     if args.example:
         args.kinds = args.kinds or EXAMPLE_KINDS
-        if args.command == "topsis":
+        if args.command in ("topsis", "compare"):
             args.weights = args.weights or EXAMPLE_WEIGHTS
     table = read_table(path, args.delimiter)
     if args.kinds is None:
@@ -270,6 +272,57 @@ def run_entropy(args: argparse.Namespace) -> None:
         writer.writerow(["score", alternative, repr(float(score)), int(r)])
 
 
+def _save_rank_plot(path: str, ranks: npt.NDArray[np.int64], alternatives: List[str],
+                    names: List[str]) -> None:
+    """The rank-comparison chart as an image file (its format from the suffix)."""
+    from .plots import plot_ranks
+
+    try:
+        figure = plot_ranks(ranks, alternatives, names)
+    except ImportError as error:
+        raise InputError(str(error)) from None
+    try:
+        figure.savefig(path)
+    except (OSError, ValueError) as error:
+        raise InputError(f"cannot write the plot to {path!r}: {error}") from None
+
+
+def _print_matrix(title: str, rows: Sequence[str], columns: Sequence[str],
+                  cells: Sequence[Sequence[str]], corner: str) -> None:
+    print(title)
+    body = [(row, *line) for row, line in zip(rows, cells)]
+    print(_format_rows((corner, *columns), body, (False, *[True] * len(columns))))
+
+
+def run_compare(args: argparse.Namespace) -> None:
+    """The `compare` subcommand: scores and ranks by several methods, and their agreement."""
+    name, table = _source(args)
+    names = method_names(args.methods)
+    coefficient_code(args.coefficient)
+    prepared = _prepare(args, table, _parse_weights(args.weights or "equal", table.criteria))
+    scores, ranks, between = compare_arrays(prepared.values, prepared.codes, prepared.weights,
+                                            names, args.coefficient)
+    kept = [a for k, a in enumerate(table.names) if prepared.kept is None or prepared.kept[k]]
+    if args.plot:
+        _save_rank_plot(args.plot, ranks, kept, names)
+    if args.csv:
+        writer = csv.writer(sys.stdout, lineterminator="\n")
+        writer.writerow(["alternative", *names, *(f"rank_{m}" for m in names)])
+        for a, row, rank_row in zip(kept, scores, ranks):
+            writer.writerow([a, *(repr(float(v)) for v in row), *(int(r) for r in rank_row)])
+        return
+    _heading("Methods compared", name, table, prepared)
+    _print_criteria(table, prepared, prepared.weights)
+    _print_matrix("Scores", kept, names, [[f"{v:.6f}" for v in row] for row in scores],
+                  "alternative")
+    print()
+    _print_matrix("Ranks (1 = best)", kept, names, [[str(r) for r in row] for row in ranks],
+                  "alternative")
+    print()
+    _print_matrix(f"{args.coefficient} between the rankings (row = reference)", names, names,
+                  [[f"{v:.4f}" for v in row] for row in between], "method")
+
+
 def run_optimize(args: argparse.Namespace) -> None:
     """The `optimize` subcommand."""
     if args.function not in FUNCTIONS:
@@ -299,8 +352,8 @@ class _Parser(argparse.ArgumentParser):
         self.exit(2, f"ternavik: error: {message} (see {self.prog} --help)\n")
 
 
-def _matrix_command(sub: Any, name: str, help_text: str, weights: bool) -> None:
-    """Add the `topsis` or `entropy` subcommand."""
+def _matrix_command(sub: Any, name: str, help_text: str, weights: bool) -> Any:
+    """Add a subcommand that reads a decision matrix (`topsis`, `entropy`, `compare`)."""
     p = sub.add_parser(name, help=help_text, description=help_text)
     p.add_argument("file", nargs="?", help="CSV file (- for standard input): a header row "
                    "of criterion names, one row per alternative, optionally a first "
@@ -310,8 +363,10 @@ def _matrix_command(sub: Any, name: str, help_text: str, weights: bool) -> None:
     p.add_argument("--kinds", help="one per criterion: max/min, benefit/cost, +/- or "
                    "1/0/-1, comma separated, or a run of signs such as -++")
     if weights:
-        p.add_argument("--weights", help="comma-separated numbers, name=number pairs, "
-                       "'entropy' or 'equal' (default); not negative, not all zero")
+        p.add_argument("--weights", help="comma-separated numbers, name=number pairs, or "
+                       "a weighting: 'equal' (default), 'entropy', 'sum_entropy', "
+                       "'critic', 'merec', 'standard_deviation', 'variance', 'gini', "
+                       "'angle'; numbers not negative, not all zero")
     p.add_argument("--nan-policy", choices=NAN_POLICIES, default="raise",
                    help="missing or infinite cells: raise (default) stops with an error, "
                    "omit leaves those alternatives out, propagate passes them on")
@@ -320,6 +375,7 @@ def _matrix_command(sub: Any, name: str, help_text: str, weights: bool) -> None:
                    + ("" if weights else "; rows of weights, then rows of scores"))
     p.add_argument("--delimiter", help="cell separator: one character, or tab, comma, "
                    "semicolon, pipe, space (default: detected)")
+    return p
 
 
 def build_parser() -> argparse.ArgumentParser:
@@ -330,6 +386,15 @@ def build_parser() -> argparse.ArgumentParser:
     sub.required = True
     _matrix_command(sub, "topsis", "rank alternatives by TOPSIS closeness", True)
     _matrix_command(sub, "entropy", "entropy weights and scores of alternatives", False)
+    p = _matrix_command(sub, "compare", "rank alternatives by several methods and compare "
+                        "the rankings", True)
+    p.add_argument("--methods", default="topsis,vikor,promethee2",
+                   help="comma-separated method names (default topsis,vikor,promethee2)")
+    p.add_argument("--coefficient", default="spearman",
+                   help="agreement between rankings: spearman (default), weighted_spearman, "
+                   "ws, kendall_tau or goodman_kruskal_gamma")
+    p.add_argument("--plot", metavar="PATH",
+                   help="also draw the ranks by method into an image (needs matplotlib)")
     p = sub.add_parser("optimize", help="minimise a standard test function by DE",
                        description="minimise a standard test function by DE")
     p.add_argument("function", help=f"one of {', '.join(FUNCTIONS)}")
@@ -371,7 +436,8 @@ def _glue_signed_values(argv: Sequence[str]) -> List[str]:
     return out
 
 
-COMMANDS = {"topsis": run_topsis, "entropy": run_entropy, "optimize": run_optimize}
+COMMANDS = {"topsis": run_topsis, "entropy": run_entropy, "compare": run_compare,
+            "optimize": run_optimize}
 
 
 def main(argv: Optional[Sequence[str]] = None) -> int:

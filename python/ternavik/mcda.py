@@ -15,6 +15,7 @@ import numpy as np
 import numpy.typing as npt
 
 from ._backend import native
+from ._dask import front_entropy_weight, front_topsis, is_lazy
 from ._errors import InputError
 from ._matrix import prepare_matrix
 from ._optional import import_optional, is_series
@@ -28,17 +29,18 @@ __all__ = ["entropy_weight", "rank", "topsis"]
 
 @overload
 def entropy_weight(data: pd.DataFrame, kinds: KindsLike, *,
-                   nan_policy: NanPolicy = ...) -> Tuple[pd.Series[float], pd.Series[float]]:
+                   nan_policy: NanPolicy = ..., criteria_dim: Any = ...) -> Tuple[pd.Series[float], pd.Series[float]]:
     ...
 
 
 @overload
 def entropy_weight(data: MatrixLike, kinds: KindsLike, *,
-                   nan_policy: NanPolicy = ...) -> Tuple[Vector, Vector]:
+                   nan_policy: NanPolicy = ..., criteria_dim: Any = ...) -> Tuple[Vector, Vector]:
     ...
 
 
-def entropy_weight(data: Any, kinds: KindsLike, *, nan_policy: NanPolicy = "raise") -> Any:
+def entropy_weight(data: Any, kinds: KindsLike, *, nan_policy: NanPolicy = "raise",
+                   criteria_dim: Any = None) -> Any:
     """Entropy weights of the criteria and entropy scores of the alternatives.
 
     ``data`` has one row per alternative and one column per criterion: any
@@ -62,7 +64,13 @@ def entropy_weight(data: Any, kinds: KindsLike, *, nan_policy: NanPolicy = "rais
     Returns ``(weights, scores)``: float64 arrays, or pandas Series labelled by
     criterion and by alternative when a DataFrame went in. Values are exactly
     those of ``_ternavik.entropy_weight`` on the kept alternatives.
+
+    Dask arrays and DataFrames and xarray DataArrays backed by Dask give lazy
+    results of the same kind, with the same values; ``criteria_dim`` names a
+    DataArray's criteria dimension (default: the last one).
     """
+    if is_lazy(data):
+        return front_entropy_weight(data, kinds, nan_policy, criteria_dim)
     prepared = prepare_matrix(data, kinds, None, nan_policy)
     weights, scores = native.entropy_weight(prepared.values, prepared.codes)
     return (prepared.per_criterion(weights, "weight"),
@@ -71,18 +79,18 @@ def entropy_weight(data: Any, kinds: KindsLike, *, nan_policy: NanPolicy = "rais
 
 @overload
 def topsis(data: pd.DataFrame, weights: WeightsLike, kinds: KindsLike, *,
-           nan_policy: NanPolicy = ...) -> pd.Series[float]:
+           nan_policy: NanPolicy = ..., criteria_dim: Any = ...) -> pd.Series[float]:
     ...
 
 
 @overload
 def topsis(data: MatrixLike, weights: WeightsLike, kinds: KindsLike, *,
-           nan_policy: NanPolicy = ...) -> Vector:
+           nan_policy: NanPolicy = ..., criteria_dim: Any = ...) -> Vector:
     ...
 
 
 def topsis(data: Any, weights: WeightsLike, kinds: KindsLike, *,
-           nan_policy: NanPolicy = "raise") -> Any:
+           nan_policy: NanPolicy = "raise", criteria_dim: Any = None) -> Any:
     """TOPSIS closeness of every alternative to the ideal (1 best, 0 worst).
 
     The arguments come in the same order as ``_ternavik.topsis``. ``data``,
@@ -99,8 +107,11 @@ def topsis(data: Any, weights: WeightsLike, kinds: KindsLike, *,
 
     Returns a float64 array in row order, or a pandas Series labelled by
     alternative when a DataFrame went in. Values are exactly those of
-    ``_ternavik.topsis`` on the kept alternatives.
+    ``_ternavik.topsis`` on the kept alternatives. Dask and xarray inputs: as
+    for :func:`entropy_weight`.
     """
+    if is_lazy(data):
+        return front_topsis(data, weights, kinds, nan_policy, criteria_dim)
     prepared = prepare_matrix(data, kinds, weights, nan_policy)
     closeness = native.topsis(prepared.values, prepared.weights, prepared.codes)
     return prepared.per_alternative(closeness, "closeness")

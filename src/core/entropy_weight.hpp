@@ -20,16 +20,27 @@ struct EntropyWeightResult {
 Outcome<EntropyWeightResult> entropy_weight(const StridedMatrix& data,
                                             const StridedVector<std::int64_t>& indicator_type);
 
-// Min-max normalises one criterion's n values (with their extremes already
-// scanned) into `normalised` and returns its entropy divided by ln(n).
-double normalise_and_entropy(const double* column, std::size_t n, IndicatorKind kind,
-                             Extremes extremes, double* normalised);
+// The raw extremes of every criterion, continued over the rows of `data`
+// (start at +inf and -inf). Each array has m elements.
+void scan_entropy_extremes(const StridedMatrix& data, double* low, double* high);
+
+// The sums S of the normalised values y and T of y ln y (over y > 1e-12) of
+// every criterion, continued over the rows of `data` in row order (start at
+// 0.0), given the criterion's extremes over all rows.
+void scan_entropy_sums(const StridedMatrix& data,
+                       const StridedVector<std::int64_t>& indicator_type, const double* low,
+                       const double* high, double* sums, double* log_sums);
+
+// Entropy of one criterion over n alternatives, divided by ln(n), from its
+// extremes and sums.
+double criterion_entropy(double low, double high, double sum, double log_sum, std::size_t n);
 
 // Turns m entropies into weights proportional to their divergences 1 - e.
 void entropy_to_weights(const double* entropy, std::size_t m, double* weights);
 
-// scores[i] = sum over j of normalised[j * n + i] * weights[j], in j order.
-void composite_scores(const double* normalised, const double* weights, std::size_t n,
-                      std::size_t m, double* scores);
+// scores[i] = sum over j of y_ij * weights[j], in j order, for every row of
+// `data`; y is recomputed from the extremes, never stored.
+void entropy_scores(const StridedMatrix& data, const StridedVector<std::int64_t>& indicator_type,
+                    const double* low, const double* high, const double* weights, double* scores);
 
 }  // namespace ternavik

@@ -4,8 +4,12 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <mutex>
+#include <set>
+#include <thread>
 #include <vector>
 
+#include "core/decision_passes.hpp"
 #include "core/entropy_weight.hpp"
 #include "core/topsis.hpp"
 #include "runtime/internal_failure.hpp"
@@ -47,18 +51,25 @@ std::vector<double> run_topsis(const Rows& rows, const std::vector<double>& w,
     return out.value();
 }
 
-// The entropy of each column, through the same kernel the pass uses.
+// The entropy of each column, through the same scans the function uses.
 std::vector<double> entropies(const Rows& rows, const std::vector<std::int64_t>& codes) {
-    std::vector<double> result;
-    for (std::size_t j = 0; j < codes.size(); ++j) {
-        std::vector<double> column, normalised(rows.size());
-        Extremes extremes;
-        for (const auto& row : rows) column.push_back(row[j]), extremes.see(row[j]);
-        result.push_back(normalise_and_entropy(column.data(), column.size(),
-                                               indicator_kind(codes[j]), extremes,
-                                               normalised.data()));
-    }
+    const Matrix matrix(rows);
+    const std::size_t m = codes.size();
+    std::vector<double> low(m, INFINITY), high(m, -INFINITY), sums(m), log_sums(m), result;
+    scan_entropy_extremes(matrix.view(), low.data(), high.data());
+    scan_entropy_sums(matrix.view(), vec(codes), low.data(), high.data(), sums.data(),
+                      log_sums.data());
+    for (std::size_t j = 0; j < m; ++j)
+        result.push_back(criterion_entropy(low[j], high[j], sums[j], log_sums[j], rows.size()));
     return result;
+}
+
+// Rows [begin, end) of a view.
+StridedMatrix row_range(const StridedMatrix& all, std::size_t begin, std::size_t end) {
+    StridedMatrix part = all;
+    part.first += static_cast<std::ptrdiff_t>(begin) * all.row_stride;
+    part.rows = end - begin;
+    return part;
 }
 
 void expect_near12(const std::vector<double>& got, const std::vector<double>& want) {
@@ -138,26 +149,88 @@ TEST(Topsis, NanAndNegativeWeights) {
     EXPECT_EQ(run_topsis({{1}, {2}, {3}}, {-1}, {1}), (std::vector<double>{1.0, 0.5, 0.0}));
 }
 
-// Two NaNs of opposite sign meet in every distance sum; each alternative
-// alone (the scalar path) must give the bits of the whole block (vector path).
-TEST(Topsis, NanBitsDoNotDependOnPieces) {
-    const double negative_nan = -nan;
-    const std::size_t n = 67, m = 3;
-    std::vector<double> weighted(m * n), ideal{0.0, 1.0, 2.0}, anti{1.0, 0.0, 3.0};
+// NaNs of both signs meet in the sums. Each row alone (the scalar path)
+// must give the bits of the whole (the vector path), and scans continued
+// over blocks of rows the bits of one scan.
+TEST(DecisionMatrix, NanBitsDoNotDependOnPieces) {
+    const std::size_t n = 67, m = 11;
+    Rows rows(n, std::vector<double>(m));
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t j = 0; j < m; ++j) rows[i][j] = std::sin(1.0 + i * 5.0 + j * 3.0);
+    for (std::size_t i = 0; i < n; i += 3) rows[i][i % m] = i % 2 ? -nan : nan;
+    rows[4][2] = INFINITY, rows[9][2] = INFINITY;
+    const Matrix matrix(rows);
+    const std::vector<double> weights = {1, -nan, 2, INFINITY, 0, 1, nan, 3, 1, -INFINITY, 1};
+    const std::vector<std::int64_t> codes = {1, 0, 1, 0, 1, 1, 0, 0, 1, 0, 1};
+
+    std::vector<double> whole(6 * m, 0.0), blocks(6 * m, 0.0);
+    for (auto* part : {&whole, &blocks})
+        for (std::size_t j = 0; j < m; ++j) (*part)[m + j] = INFINITY, (*part)[2 * m + j] = -INFINITY;
+    const TopsisColumns one{whole.data(), whole.data() + m, whole.data() + 2 * m};
+    const TopsisColumns many{blocks.data(), blocks.data() + m, blocks.data() + 2 * m};
+    scan_topsis_columns(matrix.view(), one);
+    for (std::size_t i = 0; i < n; i += 10)
+        scan_topsis_columns(row_range(matrix.view(), i, std::min(n, i + 10)), many);
+    EXPECT_EQ(std::memcmp(whole.data(), blocks.data(), 3 * m * sizeof(double)), 0);
+
+    const TopsisIdeals ideals{whole.data() + 3 * m, whole.data() + 4 * m, whole.data() + 5 * m};
+    topsis_ideals(one, m, vec(weights), vec(codes), ideals);
+    std::vector<double> closeness(n), single(n);
+    topsis_closeness(matrix.view(), ideals, closeness.data());
+    for (std::size_t i = 0; i < n; ++i)
+        topsis_closeness(row_range(matrix.view(), i, i + 1), ideals, single.data() + i);
+    EXPECT_TRUE(same_bits(closeness, single));
+    EXPECT_TRUE(same_bits(closeness, run_topsis(rows, weights, codes)));
+
+    std::vector<double> low(m, INFINITY), high(m, -INFINITY), w(m, 1.0 / m), scores(n), alone(n);
+    scan_entropy_extremes(matrix.view(), low.data(), high.data());
+    entropy_scores(matrix.view(), vec(codes), low.data(), high.data(), w.data(), scores.data());
     for (std::size_t i = 0; i < n; ++i) {
-        weighted[i] = i % 3 ? negative_nan : 0.25;
-        weighted[n + i] = nan;
-        weighted[2 * n + i] = i % 2 ? negative_nan : nan;
+        entropy_scores(row_range(matrix.view(), i, i + 1), vec(codes), low.data(), high.data(),
+                       w.data(), alone.data() + i);
     }
-    std::vector<double> whole(n), single(n);
-    closeness_of_alternatives(weighted.data(), n, m, ideal.data(), anti.data(), 0, n,
-                              whole.data());
-    for (std::size_t i = 0; i < n; ++i) {
-        closeness_of_alternatives(weighted.data(), n, m, ideal.data(), anti.data(), i, i + 1,
-                                  single.data());
+    EXPECT_TRUE(same_bits(scores, alone));
+    EXPECT_TRUE(std::signbit(scores[3]) && std::isnan(scores[3]));  // -NaN is its row's first
+}
+
+// Many groups of criteria in one sweep over the rows: each criterion's
+// column sums equal those of that column scanned alone.
+TEST(DecisionMatrix, WideMatricesScanLikeSingleColumns) {
+    const std::size_t n = 50, m = 45;
+    Rows rows(n, std::vector<double>(m));
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t j = 0; j < m; ++j) rows[i][j] = std::cos(2.0 + i * 3.0 + j * 7.0) * (j + 1);
+    const Matrix matrix(rows);
+    std::vector<double> wide(3 * m, 0.0), alone(3, 0.0);
+    for (std::size_t j = 0; j < m; ++j) wide[m + j] = INFINITY, wide[2 * m + j] = -INFINITY;
+    scan_topsis_columns(matrix.view(), {wide.data(), wide.data() + m, wide.data() + 2 * m});
+    for (std::size_t j = 0; j < m; ++j) {
+        StridedMatrix column = matrix.view();
+        column.first += j * sizeof(double);
+        column.cols = 1;
+        alone = {0.0, INFINITY, -INFINITY};
+        scan_topsis_columns(column, {&alone[0], &alone[1], &alone[2]});
+        EXPECT_EQ(alone, (std::vector<double>{wide[j], wide[m + j], wide[2 * m + j]})) << j;
     }
-    EXPECT_EQ(std::memcmp(whole.data(), single.data(), n * sizeof(double)), 0);
-    for (std::size_t i = 0; i < n; ++i) EXPECT_EQ(std::signbit(whole[i]), i % 3 != 0) << i;
+}
+
+// Small passes run whole on the calling thread; large ones on the workers,
+// which cover every item exactly once.
+TEST(DecisionMatrix, SmallPassesStayOnTheCaller) {
+    std::mutex lock;
+    std::set<std::thread::id> threads;
+    std::vector<int> seen(64, 0);
+    auto body = [&](std::size_t begin, std::size_t end) {
+        std::lock_guard<std::mutex> guard(lock);
+        threads.insert(std::this_thread::get_id());
+        for (std::size_t i = begin; i < end; ++i) ++seen[i];
+    };
+    run_pass(64, caller_only_elements - 1, body);
+    EXPECT_EQ(threads, std::set<std::thread::id>{std::this_thread::get_id()});
+    threads.clear();
+    run_pass(64, caller_only_elements, body);
+    EXPECT_EQ(threads.count(std::this_thread::get_id()), 0u);  // the caller only waits
+    for (int count : seen) EXPECT_EQ(count, 2);
 }
 
 TEST(DecisionMatrix, FailuresAndTheirOrder) {
@@ -234,7 +307,6 @@ TEST(DecisionMatrix, LargeMatricesTakeTheSamePath) {
         ASSERT_EQ(r.scores[i], rows[i][0]);
         ASSERT_EQ(c[i], rows[i][0]);
     }
-    EXPECT_THROW(uninitialised_matrix(std::size_t{1} << 40, std::size_t{1} << 30), std::bad_alloc);
 }
 
 }  // namespace

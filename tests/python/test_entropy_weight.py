@@ -5,6 +5,7 @@ import numpy as np
 import pytest
 
 import _ternavik
+from ternavik import _engine
 import reference_mcda as ref
 from conftest import nan_bits_agree, run_python
 
@@ -101,3 +102,32 @@ def test_wrong_indicator_length(codes, raises_panic):
         entropy_weight(data, codes)
     assert str(failure.value) == LENGTH_MESSAGE
     assert (data == 1).all()
+
+
+@pytest.mark.parametrize("seed", range(0, 60, 3))
+def test_engine_gives_the_same_bits(seed):
+    data, _, codes = ref.random_case(seed)
+    want = np.concatenate(_ternavik.entropy_weight(data, codes)).tobytes()
+    assert np.concatenate(_engine.entropy_weight(data, codes)).tobytes() == want
+    # The block pieces over rows cut anywhere: extremes, sums, weights, scores.
+    m, cuts = len(codes), [0, 1, len(data) // 2, len(data)]
+    blocks = [data[b:e] for b, e in zip(cuts, cuts[1:])]
+    extremes, sums = np.array([[np.inf] * m, [-np.inf] * m]), np.zeros((2, m))
+    for block in blocks:
+        extremes = _engine.entropy_extremes(block, extremes)
+    for block in blocks:
+        sums = _engine.entropy_sums(block, extremes, codes, sums)
+    weights = _engine.entropy_weights(extremes, sums, len(data))
+    scores = [_engine.entropy_scores(block, extremes, weights, codes) for block in blocks]
+    assert np.concatenate([weights] + scores).tobytes() == want
+
+
+def test_engine_fails_like_the_module(raises_panic):
+    with pytest.raises(ValueError, match=ROW_MESSAGE):
+        _engine.entropy_weight(np.ones((1, 2)), np.ones(3, np.int64))
+    with raises_panic(LENGTH_MESSAGE):
+        _engine.entropy_weight(np.ones((3, 2)), np.ones(1, np.int64))
+    with pytest.raises(ValueError, match=ROW_MESSAGE):
+        _engine.entropy_weights(np.ones((2, 2)), np.ones((2, 2)), 1)
+    with pytest.raises(ValueError, match=r"sums must have shape \(2, 3\)"):
+        _engine.entropy_weights(np.ones((2, 3)), np.ones((2, 2)), 5)

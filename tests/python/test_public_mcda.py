@@ -234,7 +234,7 @@ def test_booleans_and_nullable_numbers_read_as_numbers():
     (lambda: ternavik.topsis(DATA, WEIGHTS, "+-x+"), r"'\+'/'-' signs"),
     (lambda: ternavik.topsis(DATA, [1, "a", 1, 1], CODES), "weight 'a' of criterion #1"),
     (lambda: ternavik.topsis(DATA, [1, np.nan, 1, 1], CODES), "criterion #1 is nan"),
-    (lambda: ternavik.topsis(DATA, "heavy", CODES), "'equal' or 'entropy', got 'heavy'"),
+    (lambda: ternavik.topsis(DATA, "heavy", CODES), "'equal', .* or 'entropy', got 'heavy'"),
     (lambda: ternavik.topsis(DATA, [1, -1, 1, 1], CODES), "criterion #1 is -1.0; .* negative"),
     (lambda: ternavik.topsis(DATA, [0, 0.0, 0, 0], CODES), "weights are all zero"),
     (lambda: ternavik.topsis(np.ones((3, 0)), [], []), "no criteria"),

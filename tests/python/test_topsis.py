@@ -2,6 +2,7 @@ import numpy as np
 import pytest
 
 import _ternavik
+from ternavik import _engine
 import reference_mcda as ref
 from conftest import nan_bits_agree
 
@@ -72,3 +73,31 @@ def test_wrong_lengths(weights, codes, raises_panic):
 @pytest.mark.parametrize("threads", ["1", "2", "3"])
 def test_nan_bits_follow_the_model_whatever_the_threads(threads):
     assert nan_bits_agree("topsis", threads)
+
+
+@pytest.mark.parametrize("seed", range(0, 60, 3))
+def test_engine_gives_the_same_bits(seed):
+    data, weights, codes = ref.random_case(seed)
+    want = _ternavik.topsis(data, weights, codes)
+    assert _engine.topsis(data, weights, codes).tobytes() == want.tobytes()
+    # The block pieces over rows cut anywhere: scan, ideals, closeness.
+    state = np.array([[0.0] * len(codes), [np.inf] * len(codes), [-np.inf] * len(codes)])
+    cuts = [0, 1, len(data) // 2, len(data)]
+    for begin, end in zip(cuts, cuts[1:]):
+        state = _engine.topsis_scan(data[begin:end], state)
+    ideals = _engine.topsis_ideals(state, weights, codes)
+    parts = [_engine.topsis_closeness(data[b:e], ideals) for b, e in zip(cuts, cuts[1:])]
+    assert np.concatenate(parts).tobytes() == want.tobytes()
+
+
+def test_engine_fails_like_the_module(raises_panic):
+    with pytest.raises(ValueError, match=ROW_MESSAGE):
+        _engine.topsis(np.ones((1, 2)), np.ones(1), np.ones(3, np.int64))
+    with raises_panic(LENGTH_MESSAGE):
+        _engine.topsis(np.ones((3, 2)), np.ones(1), np.ones(2, np.int64))
+    with pytest.raises(ValueError, match=r"state must have shape \(3, 2\)"):
+        _engine.topsis_scan(np.ones((3, 2)), np.zeros((2, 2)))
+    with pytest.raises(ValueError, match="indicator_type must have one element per column"):
+        _engine.topsis_ideals(np.ones((3, 2)), np.ones(2), np.ones(3, np.int64))
+    with pytest.raises(TypeError, match="block"):
+        _engine.topsis_closeness([[1.0]], np.ones((3, 1)))
