@@ -21,6 +21,7 @@ from pathlib import Path
 import numpy as np
 
 import _ternavik
+from timing import fmt, per_call
 
 SHAPES = [(10, 5), (1000, 8), (100000, 16), (1000000, 16)]
 BIG = (1000000, 16)
@@ -79,27 +80,8 @@ def floor_functions(lib):
     return topsis, entropy_weight
 
 
-def per_call(fn, args, budget):
-    """Minimum time per call over several repeats of a batch of calls."""
-    start = time.perf_counter()
-    fn(*args)
-    once = time.perf_counter() - start
-    batch = max(1, int(0.02 / max(once, 1e-9)))
-    repeats = max(3, min(20, int(budget / max(once * batch, 1e-9))))
-    best = float("inf")
-    for _ in range(repeats):
-        start = time.perf_counter()
-        for _ in range(batch):
-            fn(*args)
-        best = min(best, (time.perf_counter() - start) / batch)
-    return best
 
 
-def fmt(seconds):
-    for unit, scale in (("s", 1.0), ("ms", 1e-3), ("us", 1e-6)):
-        if seconds >= scale:
-            return f"{seconds / scale:8.2f} {unit}"
-    return f"{seconds / 1e-9:8.0f} ns"
 
 
 def case(n, m, seed=1):
@@ -125,7 +107,7 @@ def speed_table(budget, floors):
         for name, ours, theirs, floor, args in rows:
             if not same_bits(ours(*args), floor(*args)):
                 sys.exit(f"{name}: the C floor and the module disagree at {n}x{m}")
-            t_ours, t_np, t_floor = (per_call(f, args, budget) for f in (ours, theirs, floor))
+            t_ours, t_np, t_floor = (per_call(f, budget, *args) for f in (ours, theirs, floor))
             print(f"{name:15} {f'{n}x{m}':>13} {fmt(t_ours):>11} {fmt(t_np):>11} "
                   f"{fmt(t_floor):>11} {t_ours / t_np:10.3f}x {t_ours / t_floor:10.3f}x")
 
@@ -143,10 +125,11 @@ def in_child(code, threads=None):
 
 THREAD_TIMES = """
     import json, _ternavik
-    from bench_decision import case, per_call, BIG
+    from bench_decision import case, BIG
+    from timing import per_call
     x, w, c = case(*BIG)
-    print(json.dumps([per_call(_ternavik.topsis, (x, w, c), {budget}),
-                      per_call(_ternavik.entropy_weight, (x, c), {budget})]))
+    print(json.dumps([per_call(_ternavik.topsis, {budget}, x, w, c),
+                      per_call(_ternavik.entropy_weight, {budget}, x, c)]))
 """
 
 
@@ -229,6 +212,17 @@ def main():
     thread_speedup(budget)
     peak_memory()
     small_call_latency()
+    # The other ranking methods and weightings beside pymcdm, in the same run.
+    try:
+        import bench_methods
+        import bench_weights
+    except (ImportError, SystemExit) as missing:  # pymcdm absent
+        print(f"\nmethods and weightings skipped: {missing}")
+        return
+    print()
+    bench_methods.main()
+    print()
+    bench_weights.main()
 
 
 if __name__ == "__main__":

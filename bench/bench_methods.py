@@ -12,11 +12,11 @@ largest size pymcdm finishes in seconds. Our step preference functions
 the ramps (v-shape, linear) and the Gaussian compare every pair.
 """
 import sys
-import time
 
 import numpy as np
 
 from ternavik import _engine, methods
+from timing import fmt, per_call
 
 try:
     from pymcdm import methods as mcdm
@@ -25,27 +25,8 @@ except ImportError:
     sys.exit('pymcdm is needed: pip install "pymcdm==1.4.*"')
 
 
-def per_call(fn, budget):
-    """Minimum time per call over several repeats of a batch of calls."""
-    start = time.perf_counter()
-    fn()
-    once = time.perf_counter() - start
-    batch = max(1, int(0.02 / max(once, 1e-9)))
-    repeats = max(3, min(15, int(budget / max(once * batch, 1e-9))))
-    best = float("inf")
-    for _ in range(repeats):
-        start = time.perf_counter()
-        for _ in range(batch):
-            fn()
-        best = min(best, (time.perf_counter() - start) / batch)
-    return best
 
 
-def fmt(seconds):
-    for unit, scale in (("s", 1.0), ("ms", 1e-3), ("us", 1e-6)):
-        if seconds >= scale:
-            return f"{seconds / scale:8.2f} {unit}"
-    return f"{seconds / 1e-9:8.0f} ns"
 
 
 def problem(n, m, seed=0):

@@ -8,12 +8,12 @@ loop (O(n^2)); at 100000 rows it is timed on the first 2000 rows and scaled
 by (100000 / 2000)^2, and the line says so.
 """
 import sys
-import time
 import warnings
 
 import numpy as np
 
 from ternavik.weighting import WEIGHTINGS, weights_of
+from timing import fmt, per_call
 
 try:
     import pymcdm.weights as pm
@@ -35,27 +35,8 @@ PEERS = {
 }
 
 
-def per_call(fn, budget):
-    """Minimum time per call over repeated batches within about `budget` seconds."""
-    start = time.perf_counter()
-    fn()
-    once = time.perf_counter() - start
-    batch = max(1, int(0.02 / max(once, 1e-9)))
-    repeats = max(2, min(20, int(budget / max(once * batch, 1e-9))))
-    best = float("inf")
-    for _ in range(repeats):
-        start = time.perf_counter()
-        for _ in range(batch):
-            fn()
-        best = min(best, (time.perf_counter() - start) / batch)
-    return best
 
 
-def fmt(seconds):
-    for unit, scale in (("s", 1.0), ("ms", 1e-3), ("us", 1e-6)):
-        if seconds >= scale:
-            return f"{seconds / scale:8.2f} {unit}"
-    return f"{seconds / 1e-9:8.0f} ns"
 
 
 def main():

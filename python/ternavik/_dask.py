@@ -24,7 +24,7 @@ from typing import Any, Callable, List, Optional, Tuple
 
 import numpy as np
 
-from . import _engine  # type: ignore[attr-defined]  # an extension module without stubs
+from . import _engine
 
 ROW_MESSAGE = "Data must have more than one row"
 
