@@ -436,3 +436,25 @@ def test_cli_optimize_seed_and_engine_options(capsys, options, summary):
         assert main(argv) == 0
         outputs.append(capsys.readouterr().out)
     assert outputs[0] == outputs[1] and summary in outputs[0]
+
+
+def test_the_package_keeps_one_worker_pool(native_library):
+    """Decision functions and the optimiser share _engine's pool: with three
+    workers they add three threads to the process, not six."""
+    code = f"""
+import ctypes, os, sys
+import numpy as np
+sys.path.insert(0, {str(__import__("pathlib").Path(__file__).parent)!r})
+from conftest import function_address
+import ternavik, ternavik._de_settings as settings
+settings.PARALLEL_THRESHOLD = 0
+lib = ctypes.CDLL({native_library._name!r})
+print(len(os.listdir("/proc/self/task")))
+ternavik.topsis(np.random.default_rng(0).random((40, 4)), [0.25] * 4, "+-+-")
+ternavik.differential_evolution(function_address(lib, "sphere"), [(-1, 1)] * 8, maxiter=3,
+                                polish=False, rng=1)
+print(len(os.listdir("/proc/self/task")))
+"""
+    done = run_python(code, env={"RAYON_NUM_THREADS": "3"})
+    before, after = map(int, done.stdout.split())
+    assert after - before == 3, done.stdout + done.stderr
