@@ -1,5 +1,6 @@
 #pragma once
 #include "binding/errors.hpp"
+#include "modules/ternavik/entry_points.hpp"
 
 namespace ternavik::engine {
 
@@ -37,8 +38,8 @@ PyObject* marcos_scores_entry(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* spotis_scores_entry(PyObject* self, PyObject* args, PyObject* kwargs);
 
 // Decision analysis: the whole functions, then the pieces for row blocks.
-PyObject* entropy_weight_entry(PyObject* self, PyObject* args, PyObject* kwargs);
-PyObject* topsis_entry(PyObject* self, PyObject* args, PyObject* kwargs);
+// entropy_weight_entry and topsis_entry are _ternavik's own, built into
+// this module too (see modules/ternavik/entry_points.hpp).
 PyObject* topsis_scan_entry(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* topsis_ideals_entry(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* topsis_closeness_entry(PyObject* self, PyObject* args, PyObject* kwargs);
