@@ -30,8 +30,13 @@ cmake --build build/ci-asan -j2
 section "C++ tests under ASan + UBSan"
 # Oversized requests must reach the code as a failed allocation (the tests
 # expect std::bad_alloc and MemoryError), not abort the sanitizer.
+# The test that forks while another thread keeps allocating is left out:
+# this sanitizer's allocator does not take its locks across fork(), so a
+# child may inherit one held and its new workers wait on it forever (seen
+# in a debugger: every worker of the child blocked inside the sanitizer's
+# calloc). The plain build runs it.
 ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:allocator_may_return_null=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-    ./build/ci-asan/ternavik_cpp_tests --gtest_brief=1
+    ./build/ci-asan/ternavik_cpp_tests --gtest_brief=1 --gtest_filter='-FreshProcess.ForkedChildStartsItsOwnPool'
 
 section "Python suite against the sanitized module"
 # The interpreter is not built with ASan, so the runtime is preloaded, with
