@@ -41,6 +41,29 @@ def run_python(code, env=None, check=True, timeout=300):
     return done
 
 
+# Child-script prelude: a ctypes mirror of the shared borrow registry's
+# record, and install(record), which puts a registry of the script's own
+# where the module looks for one. Scripts build `record` from BORROW and
+# RELEASE callbacks.
+REGISTRY_PRELUDE = """
+import ctypes
+import numpy as np
+core = np._core.multiarray if int(np.__version__.split(".")[0]) >= 2 else np.core.multiarray
+BORROW = ctypes.PYFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.py_object)
+RELEASE = ctypes.PYFUNCTYPE(None, ctypes.c_void_p, ctypes.py_object)
+class Record(ctypes.Structure):
+    _fields_ = [("version", ctypes.c_uint64), ("state", ctypes.c_void_p),
+                ("borrow_shared", BORROW), ("borrow_exclusive", BORROW),
+                ("release_shared", RELEASE), ("release_exclusive", RELEASE)]
+def install(record):
+    new = ctypes.pythonapi.PyCapsule_New
+    new.restype = ctypes.py_object
+    new.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
+    capsule = new(ctypes.addressof(record), b"_RUST_NUMPY_BORROW_CHECKING_API", None)
+    core._RUST_NUMPY_BORROW_CHECKING_API = capsule
+    return capsule
+"""
+
 @pytest.fixture
 def raises_panic():
     """Context manager: expects the internal-failure exception with a message."""

@@ -1,11 +1,12 @@
 """The borrow registry shared by native extensions through NumPy's core module."""
 import ctypes
+import textwrap
 
 import numpy as np
 import pytest
 
 import _ternavik
-from conftest import run_python
+from conftest import REGISTRY_PRELUDE, run_python
 
 NAME = b"_RUST_NUMPY_BORROW_CHECKING_API"
 BORROW = ctypes.PYFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.py_object)
@@ -78,31 +79,17 @@ def test_shared_borrows_of_one_array_coexist():
 
 
 def test_existing_registry_is_used_not_replaced():
-    done = run_python("""
-        import ctypes
-        import numpy as np
-        core = np._core.multiarray if int(np.__version__.split(".")[0]) >= 2 else np.core.multiarray
-        BORROW = ctypes.PYFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.py_object)
-        RELEASE = ctypes.PYFUNCTYPE(None, ctypes.c_void_p, ctypes.py_object)
-        class Record(ctypes.Structure):
-            _fields_ = [("version", ctypes.c_uint64), ("state", ctypes.c_void_p),
-                        ("borrow_shared", BORROW), ("borrow_exclusive", BORROW),
-                        ("release_shared", RELEASE), ("release_exclusive", RELEASE)]
+    done = run_python(REGISTRY_PRELUDE + textwrap.dedent("""
         calls = []
         record = Record(1, None, BORROW(lambda s, a: calls.append("borrow") or 0),
                         BORROW(lambda s, a: 0), RELEASE(lambda s, a: calls.append("release")),
                         RELEASE(lambda s, a: None))
-        new = ctypes.pythonapi.PyCapsule_New
-        new.restype = ctypes.py_object
-        new.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
-        name = ctypes.c_char_p(b"_RUST_NUMPY_BORROW_CHECKING_API")
-        capsule = new(ctypes.addressof(record), name, None)
-        core._RUST_NUMPY_BORROW_CHECKING_API = capsule
+        capsule = install(record)
         import _ternavik
         _ternavik.topsis(np.ones((2, 2)), np.ones(2), np.ones(2, np.int64))
         assert core._RUST_NUMPY_BORROW_CHECKING_API is capsule
         print(" ".join(calls))
-    """)
+    """))
     assert done.stdout.split() == ["borrow"] * 3 + ["release"] * 3
 
 

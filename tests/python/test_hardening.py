@@ -15,7 +15,7 @@ import numpy as np
 import pytest
 
 import _ternavik
-from conftest import run_python
+from conftest import REGISTRY_PRELUDE, run_python
 from test_faults import fault_library  # noqa: F401  (session fixture)
 from test_optimize import native  # noqa: F401  (session fixture)
 
@@ -211,26 +211,13 @@ def test_option_conversion_errors_still_give_the_default(exception):
 
 # ---- both bound arrays borrowed at once ---------------------------------------
 
-RECORDING_REGISTRY = """
-import ctypes
-import numpy as np
-core = np._core.multiarray if int(np.__version__.split(".")[0]) >= 2 else np.core.multiarray
-BORROW = ctypes.PYFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.py_object)
-RELEASE = ctypes.PYFUNCTYPE(None, ctypes.c_void_p, ctypes.py_object)
-class Record(ctypes.Structure):
-    _fields_ = [("version", ctypes.c_uint64), ("state", ctypes.c_void_p),
-                ("borrow_shared", BORROW), ("borrow_exclusive", BORROW),
-                ("release_shared", RELEASE), ("release_exclusive", RELEASE)]
+RECORDING_REGISTRY = REGISTRY_PRELUDE + """
 names, calls = {}, []
 record = Record(1, None, BORROW(lambda s, a: calls.append("borrow " + names[id(a)]) or 0),
                 BORROW(lambda s, a: 0),
                 RELEASE(lambda s, a: calls.append("release " + names[id(a)])),
                 RELEASE(lambda s, a: None))
-new = ctypes.pythonapi.PyCapsule_New
-new.restype = ctypes.py_object
-new.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
-core._RUST_NUMPY_BORROW_CHECKING_API = new(
-    ctypes.addressof(record), b"_RUST_NUMPY_BORROW_CHECKING_API", None)
+install(record)
 import _ternavik
 low, high = np.zeros(3), np.ones(3)
 short = np.ones(2)
