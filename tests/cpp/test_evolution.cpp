@@ -481,6 +481,50 @@ INSTANTIATE_TEST_SUITE_P(
                                  Crossover::exponential}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Counter-seeded binomial crossover works in blocks of components: over
+// several blocks it still takes the forced component wherever it falls, about
+// CR of the rest, and redraws every taken component that left the box.
+class BlockCrossover : public testing::TestWithParam<double> {};
+
+TEST_P(BlockCrossover, TakesTheForcedComponentAndStaysInTheBox) {
+    const double CR = GetParam();
+    const std::uint64_t pop = 12, d = 700;
+    EngineSettings settings;
+    settings.box = uniform_config(pop, d, -1.0, 1.0, 0.9, CR);
+    settings.bounds = BoundHandling::reinitialize;
+    settings.selection = Selection::feasibility;
+    settings.seeding = Seeding::counter;
+    settings.key = PhiloxKey{7, 8};
+    settings.donors_exclude_target = true;
+    DeEngine engine(settings);
+    engine.draw_uniform();
+    const Matrix initial(engine.population(), engine.population() + pop * d);
+    RecordingFitness fitness(sphere, true);
+    ASSERT_TRUE(engine.evaluate_population(fitness));
+    ASSERT_TRUE(engine.step(fitness));
+    const Matrix& trial = fitness.matrices[1];
+    std::uint64_t taken_total = 0;
+    for (std::uint64_t i = 0; i < pop; ++i) {
+        std::uint64_t taken = 0;
+        for (std::uint64_t j = 0; j < d; ++j) {
+            const double v = trial[i * d + j];
+            ASSERT_TRUE(v >= -1.0 && v <= 1.0) << "row " << i << " component " << j;
+            taken += !same_bits(v, initial[i * d + j]);
+        }
+        if (CR == 0.0) {
+            EXPECT_EQ(taken, 1u) << "row " << i;
+        }
+        if (CR == 1.0) {
+            EXPECT_EQ(taken, d) << "row " << i;
+        }
+        taken_total += taken;
+    }
+    const double share = static_cast<double>(taken_total) / static_cast<double>(pop * d);
+    EXPECT_NEAR(share, CR, 0.03);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, BlockCrossover, testing::Values(0.0, 0.3, 1.0));
+
 // Counter-seeded trials do not depend on the thread that makes them: the
 // pool and the calling thread make the same generation bit for bit.
 TEST(Engine, CounterSeededTrialsAreTheSameOnThePool) {

@@ -52,7 +52,8 @@ DeEngine::DeEngine(EngineSettings settings)
       violations_(settings_.constrained ? settings_.box.pop : 0),
       trial_violations_(settings_.constrained ? settings_.box.pop : 0),
       rounded_(settings_.integrality.empty() ? 0 : settings_.box.pop * settings_.box.dimensions),
-      maker_(choose_trial_maker(settings_.mutation, settings_.crossover, settings_.bounds)) {}
+      maker_(choose_trial_maker(settings_.mutation, settings_.crossover, settings_.bounds,
+                                settings_.seeding)) {}
 
 void DeEngine::draw_population_from_run_generator() {
     const DeConfig& box = settings_.box;

@@ -31,10 +31,14 @@ TrialMaker with_repair(BoundHandling bounds) {
                                          : &make_trials<M, Donors, C, ReinitializeRepair>;
 }
 
+// Per-trial counter streams carry no order to keep with another model, so
+// their binomial crossover is the block form, which vectorises.
 template <class M, unsigned Donors>
-TrialMaker with_crossover(Crossover crossover, BoundHandling bounds) {
-    return crossover == Crossover::binomial ? with_repair<M, Donors, BinomialCrossover>(bounds)
-                                            : with_repair<M, Donors, ExponentialCrossover>(bounds);
+TrialMaker with_crossover(Crossover crossover, BoundHandling bounds, Seeding seeding) {
+    if (crossover == Crossover::exponential)
+        return with_repair<M, Donors, ExponentialCrossover>(bounds);
+    return seeding == Seeding::counter ? with_repair<M, Donors, BlockBinomialCrossover>(bounds)
+                                       : with_repair<M, Donors, BinomialCrossover>(bounds);
 }
 
 }  // namespace
@@ -47,16 +51,17 @@ Xoshiro256pp trial_generator(const TrialDraws& draws, std::uint64_t i) {
     return seed_from_value(next_word(thread_rng()));
 }
 
-TrialMaker choose_trial_maker(Mutation mutation, Crossover crossover, BoundHandling bounds) {
+TrialMaker choose_trial_maker(Mutation mutation, Crossover crossover, BoundHandling bounds,
+                              Seeding seeding) {
     switch (mutation) {
-        case Mutation::best1: return with_crossover<Best1Mutation, 2>(crossover, bounds);
-        case Mutation::rand1: return with_crossover<Rand1Mutation, 3>(crossover, bounds);
-        case Mutation::rand2: return with_crossover<Rand2Mutation, 5>(crossover, bounds);
-        case Mutation::best2: return with_crossover<Best2Mutation, 4>(crossover, bounds);
+        case Mutation::best1: return with_crossover<Best1Mutation, 2>(crossover, bounds, seeding);
+        case Mutation::rand1: return with_crossover<Rand1Mutation, 3>(crossover, bounds, seeding);
+        case Mutation::rand2: return with_crossover<Rand2Mutation, 5>(crossover, bounds, seeding);
+        case Mutation::best2: return with_crossover<Best2Mutation, 4>(crossover, bounds, seeding);
         case Mutation::rand_to_best1:
-            return with_crossover<RandToBest1Mutation, 3>(crossover, bounds);
+            return with_crossover<RandToBest1Mutation, 3>(crossover, bounds, seeding);
         case Mutation::current_to_best1:
-            return with_crossover<CurrentToBest1Mutation, 2>(crossover, bounds);
+            return with_crossover<CurrentToBest1Mutation, 2>(crossover, bounds, seeding);
     }
     return nullptr;
 }

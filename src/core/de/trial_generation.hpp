@@ -72,7 +72,8 @@ using TrialMaker = void (*)(const TrialInputs& in, const TrialDraws& draws, std:
                             std::uint64_t end, double* trial);
 
 // The maker for one configuration, chosen once per run.
-TrialMaker choose_trial_maker(Mutation mutation, Crossover crossover, BoundHandling bounds);
+TrialMaker choose_trial_maker(Mutation mutation, Crossover crossover, BoundHandling bounds,
+                              Seeding seeding);
 
 // All trial rows, on the worker pool when `parallel` (never with the run
 // generator, whose draws must stay in index order).
