@@ -610,6 +610,16 @@ TEST(Philox, KnownAnswers) {
                                0xa5a1610e72fd18b5ull, 0x57bd43b5e52b7fe6ull}));
 }
 
+TEST(Philox, InterleavedRunEqualsOneCounterAtATime) {
+    const PhiloxKey key{0x452821e638d01377ull, 0xbe5466cf34e90c6cull};
+    PhiloxBlock run[8];
+    for (unsigned count : {1u, 5u, 8u}) {
+        philox4x64_run(1000, 17, 2, 0, key, count, run);
+        for (unsigned n = 0; n < count; ++n)
+            EXPECT_EQ(run[n], philox4x64({1000 + n, 17, 2, 0}, key)) << count << " " << n;
+    }
+}
+
 #ifdef TERNAVIK_HAVE_OS_FILL_SEAM
 int zero_bytes(std::uint8_t* buffer, std::size_t length) {
     std::memset(buffer, 0, length);

@@ -1,5 +1,7 @@
 #include "core/de/trial_generation.hpp"
 
+#include <algorithm>
+
 #include "runtime/parallel_for.hpp"
 
 namespace ternavik {
@@ -17,6 +19,21 @@ void make_trials(const TrialInputs& in, const TrialDraws& draws, std::uint64_t b
         for (std::uint64_t i = begin; i < end; ++i)
             make_trial<M, Donors, C, R>(local, in, i, trial + i * dims);
         *draws.run_generator = local;
+        return;
+    }
+    if (draws.seeding == Seeding::counter) {
+        // The generators of a few trials at once, whose derivations overlap.
+        constexpr unsigned batch = 8;
+        PhiloxBlock states[batch];
+        for (std::uint64_t i = begin; i < end; i += batch) {
+            const unsigned count = static_cast<unsigned>(std::min<std::uint64_t>(batch, end - i));
+            philox4x64_run(i, draws.generation, static_cast<std::uint64_t>(Stream::trial), 0,
+                           draws.key, count, states);
+            for (unsigned n = 0; n < count; ++n) {
+                Xoshiro256pp own = Xoshiro256pp::from_state(states[n]);
+                make_trial<M, Donors, C, R>(own, in, i + n, trial + (i + n) * dims);
+            }
+        }
         return;
     }
     for (std::uint64_t i = begin; i < end; ++i) {

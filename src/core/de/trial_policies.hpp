@@ -166,9 +166,17 @@ private:
     template <class Generator>
     static void redraw_block(Generator& g, std::uint64_t n, const std::uint64_t* take,
                              const double* lo, const double* hi, double* o) {
+        // Early on a good share of mutants leave the box at random places, so
+        // the components to redraw are listed without a branch first.
+        std::uint16_t redo[block];
+        std::uint64_t count = 0;
         for (std::uint64_t k = 0; k < n; ++k) {
-            const bool outside = (o[k] < lo[k]) | (o[k] > hi[k]);  // one rarely taken branch
-            if ((take[k] != 0) & outside) o[k] = draw_between(g, lo[k], hi[k]);
+            redo[count] = static_cast<std::uint16_t>(k);
+            count += (take[k] != 0) & ((o[k] < lo[k]) | (o[k] > hi[k]));
+        }
+        for (std::uint64_t r = 0; r < count; ++r) {
+            const std::uint64_t k = redo[r];
+            o[k] = draw_between(g, lo[k], hi[k]);
         }
     }
 };
