@@ -50,10 +50,15 @@ std::uint64_t next_word(ChaChaRng& rng);
 
 inline std::uint64_t next_word(Xoshiro256pp& rng) { return rng.next_word(); }
 
-// Uniform integer in [0, n); rejection by zone; n == 0 throws.
+[[noreturn, gnu::cold, gnu::noinline]] inline void throw_empty_range() {
+    throw InternalFailure("cannot sample empty range");
+}
+
+// Uniform integer in [0, n); rejection by zone; n == 0 throws. Inlined, so a
+// caller's generator state stays in registers across its draws.
 template <class Generator>
-std::uint64_t draw_index(Generator& rng, std::uint64_t n) {
-    if (n == 0) throw InternalFailure("cannot sample empty range");
+[[gnu::always_inline]] inline std::uint64_t draw_index(Generator& rng, std::uint64_t n) {
+    if (n == 0) throw_empty_range();
     const std::uint64_t zone = (n << std::countl_zero(n)) - 1;
     for (;;) {
         const unsigned __int128 product =

@@ -462,24 +462,26 @@ TEST_P(EngineStrategy, TrialsFollowTheTextbookDefinition) {
     EXPECT_GT(from_target, 0u) << "the crossover took every component from the mutant";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    All, EngineStrategy,
-    testing::Values(StrategyCase{"best1bin", Mutation::best1, Crossover::binomial},
-                    StrategyCase{"best1exp", Mutation::best1, Crossover::exponential},
-                    StrategyCase{"rand1bin", Mutation::rand1, Crossover::binomial},
-                    StrategyCase{"rand1exp", Mutation::rand1, Crossover::exponential},
-                    StrategyCase{"rand2bin", Mutation::rand2, Crossover::binomial},
-                    StrategyCase{"rand2exp", Mutation::rand2, Crossover::exponential},
-                    StrategyCase{"best2bin", Mutation::best2, Crossover::binomial},
-                    StrategyCase{"best2exp", Mutation::best2, Crossover::exponential},
-                    StrategyCase{"randtobest1bin", Mutation::rand_to_best1, Crossover::binomial},
-                    StrategyCase{"randtobest1exp", Mutation::rand_to_best1,
-                                 Crossover::exponential},
-                    StrategyCase{"currenttobest1bin", Mutation::current_to_best1,
-                                 Crossover::binomial},
-                    StrategyCase{"currenttobest1exp", Mutation::current_to_best1,
-                                 Crossover::exponential}),
-    [](const auto& info) { return std::string(info.param.name); });
+std::vector<StrategyCase> all_strategies() {
+    return {StrategyCase{"best1bin", Mutation::best1, Crossover::binomial},
+            StrategyCase{"best1exp", Mutation::best1, Crossover::exponential},
+            StrategyCase{"rand1bin", Mutation::rand1, Crossover::binomial},
+            StrategyCase{"rand1exp", Mutation::rand1, Crossover::exponential},
+            StrategyCase{"rand2bin", Mutation::rand2, Crossover::binomial},
+            StrategyCase{"rand2exp", Mutation::rand2, Crossover::exponential},
+            StrategyCase{"best2bin", Mutation::best2, Crossover::binomial},
+            StrategyCase{"best2exp", Mutation::best2, Crossover::exponential},
+            StrategyCase{"randtobest1bin", Mutation::rand_to_best1, Crossover::binomial},
+            StrategyCase{"randtobest1exp", Mutation::rand_to_best1,
+                         Crossover::exponential},
+            StrategyCase{"currenttobest1bin", Mutation::current_to_best1,
+                         Crossover::binomial},
+            StrategyCase{"currenttobest1exp", Mutation::current_to_best1,
+                         Crossover::exponential}};
+}
+
+INSTANTIATE_TEST_SUITE_P(All, EngineStrategy, testing::ValuesIn(all_strategies()),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Counter-seeded binomial crossover works in blocks of components: over
 // several blocks it still takes the forced component wherever it falls, about
@@ -524,6 +526,31 @@ TEST_P(BlockCrossover, TakesTheForcedComponentAndStaysInTheBox) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rates, BlockCrossover, testing::Values(0.0, 0.3, 1.0));
+
+// The wide-vector trial makers are the same trials, bit for bit, whatever
+// the strategy and repair, with NaN and infinite components in play.
+TEST(Engine, TrialMakersOfEveryWidthAgree) {
+    if (widest_vectors() == VectorWidth::baseline) GTEST_SKIP() << "no AVX2 here";
+    const std::uint64_t pop = 9, d = 300;
+    const DeConfig box = uniform_config(pop, d, -1.0, 1.0, 0.8, 0.6);
+    Matrix population(pop * d);
+    Xoshiro256pp g = fixed_generator();
+    for (double& v : population) v = draw_between(g, -1.5, 1.5);
+    population[5] = nan, population[d + 7] = inf, population[2 * d + 9] = -inf;
+    for (const StrategyCase& c : all_strategies())
+        for (BoundHandling bounds : {BoundHandling::clip, BoundHandling::reinitialize}) {
+            TrialInputs in(box, population.data());
+            in.best = population.data() + 4 * d;
+            in.donors_exclude_target = true;
+            const TrialDraws draws{Seeding::counter, nullptr, PhiloxKey{3, 4}, 11};
+            Matrix narrow(pop * d), wide(pop * d);
+            choose_trial_maker(c.mutation, c.crossover, bounds, Seeding::counter,
+                               VectorWidth::baseline)(in, draws, 0, pop, narrow.data());
+            choose_trial_maker(c.mutation, c.crossover, bounds, Seeding::counter,
+                               VectorWidth::avx2)(in, draws, 0, pop, wide.data());
+            EXPECT_TRUE(same_bits(narrow, wide)) << c.name;
+        }
+}
 
 // Counter-seeded trials do not depend on the thread that makes them: the
 // pool and the calling thread make the same generation bit for bit.

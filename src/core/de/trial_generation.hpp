@@ -71,9 +71,16 @@ Xoshiro256pp trial_generator(const TrialDraws& draws, std::uint64_t i);
 using TrialMaker = void (*)(const TrialInputs& in, const TrialDraws& draws, std::uint64_t begin,
                             std::uint64_t end, double* trial);
 
-// The maker for one configuration, chosen once per run.
+// The vector instructions a trial maker may use.
+enum class VectorWidth : std::uint8_t { baseline, avx2 };
+
+// The widest this processor (and its operating system) supports.
+VectorWidth widest_vectors();
+
+// The maker for one configuration, chosen once per run. Every width makes
+// the same trials bit for bit.
 TrialMaker choose_trial_maker(Mutation mutation, Crossover crossover, BoundHandling bounds,
-                              Seeding seeding);
+                              Seeding seeding, VectorWidth width = widest_vectors());
 
 // All trial rows, on the worker pool when `parallel` (never with the run
 // generator, whose draws must stay in index order).

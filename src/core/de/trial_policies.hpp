@@ -108,10 +108,9 @@ struct BinomialCrossover {
 struct BlockBinomialCrossover {
     static constexpr std::uint64_t block = 256;  // even: a word fills two slots
 
-    // Take a component when its 32-bit draw is below this; CR = 1 takes all.
-    static std::uint64_t threshold(double CR) {
-        return CR >= 1.0 ? std::uint64_t{1} << 32
-                         : static_cast<std::uint64_t>(CR * 0x1.0p32);
+    // Take a component when its 32-bit draw is below this (CR < 1).
+    static std::uint32_t threshold(double CR) {
+        return CR >= 1.0 ? 0 : static_cast<std::uint32_t>(CR * 0x1.0p32);
     }
 
     template <class Repair, class Generator, class Mutant>
@@ -120,59 +119,63 @@ struct BlockBinomialCrossover {
                       double* __restrict out, const Mutant& mutant) {
         Generator g = rng;  // a local copy stays in registers
         const std::uint64_t jrand = draw_index(g, dims);
-        const std::uint64_t below = threshold(CR);
+        const std::uint32_t below = threshold(CR);
+        const std::uint64_t take_all = CR >= 1.0 ? ~std::uint64_t{0} : 0;
+        alignas(64) std::uint32_t draws[block];
         alignas(64) std::uint64_t take[block];
+        alignas(64) std::uint64_t outside[block];
         for (std::uint64_t start = 0; start < dims; start += block) {
             const std::uint64_t n = std::min(block, dims - start);
             for (std::uint64_t k = 0; k < n; k += 2) {
                 const std::uint64_t w = next_word(g);
-                take[k] = std::uint64_t{0} - static_cast<std::uint64_t>((w & 0xFFFFFFFFu) < below);
-                take[k + 1] = std::uint64_t{0} - static_cast<std::uint64_t>((w >> 32) < below);
+                draws[k] = static_cast<std::uint32_t>(w);
+                draws[k + 1] = static_cast<std::uint32_t>(w >> 32);
             }
+            for (std::uint64_t k = 0; k < n; ++k)
+                take[k] = (draws[k] < below ? ~std::uint64_t{0} : 0) | take_all;
             if (jrand - start < n) take[jrand - start] = ~std::uint64_t{0};
-            if (mix_block<Repair>(n, take, low + start, high + start, target + start,
-                                  out + start, [&mutant, start](std::uint64_t k) {
-                                      return mutant(start + k);
-                                  }))
-                redraw_block(g, n, take, low + start, high + start, out + start);
+            mix_block<Repair>(n, take, low + start, high + start, target + start, out + start,
+                              outside, [&mutant, start](std::uint64_t k) {
+                                  return mutant(start + k);
+                              });
+            if constexpr (Repair::redraws)
+                redraw_block(g, n, outside, low + start, high + start, out + start);
         }
         rng = g;
     }
 
 private:
     // The block's components from the mutant where taken, the target's
-    // elsewhere; says whether a taken component lies outside the box, when
-    // the repair redraws those (clipping moves v exactly when it lies
-    // outside, never a NaN, and keeps the loop free of branches).
+    // elsewhere. When the repair redraws, `outside` marks (nonzero) the taken
+    // components outside the box: clipping moves v exactly when it lies
+    // outside, never a NaN, and keeps the loop free of branches.
     template <class Repair, class Mutant>
-    static bool mix_block(std::uint64_t n, const std::uint64_t* __restrict take,
+    static void mix_block(std::uint64_t n, const std::uint64_t* __restrict take,
                           const double* __restrict lo, const double* __restrict hi,
                           const double* __restrict tg, double* __restrict o,
-                          const Mutant& mutant) {
-        std::uint64_t any_outside = 0;
+                          std::uint64_t* __restrict outside, const Mutant& mutant) {
         for (std::uint64_t k = 0; k < n; ++k) {
             const double v = Repair::bounded(mutant(k), lo[k], hi[k]);
             if constexpr (Repair::redraws) {
                 const double clipped = ClipRepair::bounded(v, lo[k], hi[k]);
-                any_outside |= take[k] & (std::bit_cast<std::uint64_t>(clipped) ^
-                                          std::bit_cast<std::uint64_t>(v));
+                outside[k] = take[k] & (std::bit_cast<std::uint64_t>(clipped) ^
+                                        std::bit_cast<std::uint64_t>(v));
             }
             o[k] = std::bit_cast<double>((std::bit_cast<std::uint64_t>(v) & take[k]) |
                                          (std::bit_cast<std::uint64_t>(tg[k]) & ~take[k]));
         }
-        return any_outside != 0;
     }
 
+    // Early on a good share of mutants leave the box at random places, so the
+    // components to redraw are listed without a branch first.
     template <class Generator>
-    static void redraw_block(Generator& g, std::uint64_t n, const std::uint64_t* take,
+    static void redraw_block(Generator& g, std::uint64_t n, const std::uint64_t* outside,
                              const double* lo, const double* hi, double* o) {
-        // Early on a good share of mutants leave the box at random places, so
-        // the components to redraw are listed without a branch first.
         std::uint16_t redo[block];
         std::uint64_t count = 0;
         for (std::uint64_t k = 0; k < n; ++k) {
             redo[count] = static_cast<std::uint16_t>(k);
-            count += (take[k] != 0) & ((o[k] < lo[k]) | (o[k] > hi[k]));
+            count += outside[k] != 0;
         }
         for (std::uint64_t r = 0; r < count; ++r) {
             const std::uint64_t k = redo[r];
