@@ -21,6 +21,7 @@ struct NpyArrayFields {
     PyObject* base;
     PyObject* descr;
     int flags;
+    PyObject* weakreflist;
 };
 
 inline NpyArrayFields* array_fields(PyObject* array) {

@@ -231,6 +231,32 @@ def test_vectorized_shape_errors_say_what_was_expected(returned, expected):
         differential_evolution(returned, [(-1, 1)] * 3, vectorized=True, popsize=5)
 
 
+@pytest.mark.parametrize("keep", ["view", "base", "weakref"])
+def test_a_population_array_the_function_kept_is_never_overwritten(keep):
+    """The engine reuses a generation's array only when nothing else holds it."""
+    import weakref
+
+    seen = []  # (what the function saw, how to look at the array later)
+
+    def unchanged():
+        return all(later() is None or np.array_equal(later(), copy) for copy, later in seen)
+
+    def sphere_keeping(x):
+        assert x.shape == (3, 12) and unchanged()
+        if keep == "view":
+            later = lambda x=x: x
+        elif keep == "base":
+            later = lambda base=x.base: base.T
+        else:
+            later = lambda ref=weakref.ref(x.base): None if ref() is None else ref().T
+        seen.append((x.copy(), later))
+        return np.sum(x * x, axis=0)
+
+    differential_evolution(sphere_keeping, BOX3, vectorized=True, popsize=4, maxiter=5,
+                           polish=False, rng=2)
+    assert unchanged()
+
+
 def test_scalar_function_must_return_one_value():
     with pytest.raises(ValueError, match="scalar"):
         differential_evolution(lambda x: x, BOX3)

@@ -6,9 +6,9 @@
 
 namespace ternavik::engine {
 
-// A Python evaluator: called with a new (rows, dims) array, returns a 1-D
-// float64 array of rows energies, or (energies, violations) when the engine
-// is constrained. Runs with the interpreter lock held.
+// A Python evaluator: called with a (rows, dims) array of its own, returns
+// a 1-D float64 array of rows energies, or (energies, violations) when the
+// engine is constrained. Runs with the interpreter lock held.
 class PopulationEvaluator final : public FitnessFunction {
 public:
     explicit PopulationEvaluator(PyObject* callable) : callable_(PyRef::borrow(callable)) {}
@@ -29,7 +29,9 @@ private:
     bool call(double* matrix, std::uint64_t rows, std::uint64_t cols, double* energies,
               double* violations);
     bool read(PyObject* values, std::uint64_t rows, double* out);
+    PyRef population_array(const double* matrix, std::uint64_t rows, std::uint64_t cols);
     PyRef callable_;
+    PyRef last_array_;  // the array of the previous call
 };
 
 }  // namespace ternavik::engine
