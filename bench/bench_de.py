@@ -165,12 +165,15 @@ def scipy_engine_run(fun, pop, dims, iters, strategy):
 
 
 def numpy_seconds_per_call(objective, pop, dims, calls):
-    """The NumPy objective alone on a (dims, pop) matrix, as both optimisers pass it."""
-    x = np.random.default_rng(1).uniform(LOW, HIGH, size=(pop, dims)).T
-    objective(x)
+    """The NumPy objective alone on (dims, pop) matrices, as both optimisers pass
+    them, cycling through several as de_floor.c's objective_seconds_per_call does."""
+    count = min(64, max(1, (1 << 19) // (pop * dims)))
+    rng = np.random.default_rng(1)
+    xs = [rng.uniform(LOW, HIGH, size=(pop, dims)).T for _ in range(count)]
+    objective(xs[0])
     start = time.perf_counter()
-    for _ in range(calls):
-        objective(x)
+    for c in range(calls):
+        objective(xs[c % count])
     return (time.perf_counter() - start) / calls
 
 
