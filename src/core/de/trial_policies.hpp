@@ -171,6 +171,9 @@ private:
     template <class Generator>
     static void redraw_block(Generator& g, std::uint64_t n, const std::uint64_t* outside,
                              const double* lo, const double* hi, double* o) {
+        std::uint64_t any = 0;  // a vector loop; late in a run usually zero
+        for (std::uint64_t k = 0; k < n; ++k) any |= outside[k];
+        if (any == 0) return;
         std::uint16_t redo[block];
         std::uint64_t count = 0;
         for (std::uint64_t k = 0; k < n; ++k) {
