@@ -42,6 +42,11 @@ void make_trials(const TrialInputs& in, const TrialDraws& draws, std::uint64_t b
     }
 }
 
+#if defined(__x86_64__) || defined(__i386__)
+#define TERNAVIK_AVX2_MAKERS 1
+#endif
+
+#ifdef TERNAVIK_AVX2_MAKERS
 // The same trials with 256-bit vectors. Every call inside is inlined, so no
 // code built for AVX2 is shared with the other makers, and the operations
 // are the same IEEE operations in the same order, so the bits are the same.
@@ -53,11 +58,15 @@ template <class M, unsigned Donors, class C, class R>
     make_trials<M, Donors, C, R>(in, draws, begin, end, trial);
 }
 
+#endif
+
 template <class M, unsigned Donors, class C>
-TrialMaker with_repair(BoundHandling bounds, VectorWidth width) {
+TrialMaker with_repair(BoundHandling bounds, [[maybe_unused]] VectorWidth width) {
+#ifdef TERNAVIK_AVX2_MAKERS
     if (width == VectorWidth::avx2)
         return bounds == BoundHandling::clip ? &make_trials_avx2<M, Donors, C, ClipRepair>
                                              : &make_trials_avx2<M, Donors, C, ReinitializeRepair>;
+#endif
     return bounds == BoundHandling::clip ? &make_trials<M, Donors, C, ClipRepair>
                                          : &make_trials<M, Donors, C, ReinitializeRepair>;
 }
@@ -88,11 +97,15 @@ Xoshiro256pp trial_generator(const TrialDraws& draws, std::uint64_t i) {
 VectorWidth widest_vectors() {
     // The check covers the operating system's support for the wide
     // registers too; initialising first makes it safe however early it runs.
+#ifdef TERNAVIK_AVX2_MAKERS
     static const VectorWidth widest = [] {
         __builtin_cpu_init();
         return __builtin_cpu_supports("avx2") ? VectorWidth::avx2 : VectorWidth::baseline;
     }();
     return widest;
+#else
+    return VectorWidth::baseline;
+#endif
 }
 
 TrialMaker choose_trial_maker(Mutation mutation, Crossover crossover, BoundHandling bounds,
