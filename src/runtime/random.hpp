@@ -35,6 +35,25 @@ private:
     std::array<std::uint64_t, 4> s_{};
 };
 
+// wyrand (Wang Yi): a Weyl sequence folded through a 64 x 64 -> 128-bit
+// product. Its only carried dependency is one addition, so it makes words as
+// fast as the multiplier takes them, several times the pace of a generator
+// whose whole state feeds the next word.
+class WyRand {
+public:
+    explicit WyRand(std::uint64_t seed) : state_(seed) {}
+
+    std::uint64_t next_word() {
+        state_ += 0xA0761D6478BD642Full;
+        const unsigned __int128 product =
+            static_cast<unsigned __int128>(state_) * (state_ ^ 0xE7037ED1A0B428DBull);
+        return static_cast<std::uint64_t>(product >> 64) ^ static_cast<std::uint64_t>(product);
+    }
+
+private:
+    std::uint64_t state_;
+};
+
 // Xoshiro256pp seeded from one value by PCG32 expansion.
 Xoshiro256pp seed_from_value(std::uint64_t value);
 
@@ -49,6 +68,7 @@ ChaChaRng& thread_rng();
 std::uint64_t next_word(ChaChaRng& rng);
 
 inline std::uint64_t next_word(Xoshiro256pp& rng) { return rng.next_word(); }
+inline std::uint64_t next_word(WyRand& rng) { return rng.next_word(); }
 
 [[noreturn, gnu::cold, gnu::noinline]] inline void throw_empty_range() {
     throw InternalFailure("cannot sample empty range");

@@ -100,11 +100,12 @@ struct BinomialCrossover {
 };
 
 // Binomial crossover for the per-trial streams, built for speed: each
-// 64-bit draw decides two components by 32-bit thresholds, and a block's
-// decisions are drawn before its arithmetic, so the arithmetic is one
-// branch-free loop the compiler vectorises. Draw order: jrand, then for each
-// block its decision words, then its redraws for taken components outside
-// the box, in component order.
+// 64-bit word decides two components by 32-bit thresholds, and a block's
+// decisions are made before its arithmetic, so the arithmetic is one
+// branch-free loop the compiler vectorises. The trial's generator draws
+// jrand and then seeds a fast stream (WyRand) that makes, block by block,
+// the block's decision words and then its redraws for taken components
+// outside the box, in component order.
 struct BlockBinomialCrossover {
     static constexpr std::uint64_t block = 256;  // even: a word fills two slots
 
@@ -119,6 +120,7 @@ struct BlockBinomialCrossover {
                       double* __restrict out, const Mutant& mutant) {
         Generator g = rng;  // a local copy stays in registers
         const std::uint64_t jrand = draw_index(g, dims);
+        WyRand decisions(next_word(g));
         const std::uint32_t below = threshold(CR);
         const std::uint64_t take_all = CR >= 1.0 ? ~std::uint64_t{0} : 0;
         alignas(64) std::uint32_t draws[block];
@@ -127,7 +129,7 @@ struct BlockBinomialCrossover {
         for (std::uint64_t start = 0; start < dims; start += block) {
             const std::uint64_t n = std::min(block, dims - start);
             for (std::uint64_t k = 0; k < n; k += 2) {
-                const std::uint64_t w = next_word(g);
+                const std::uint64_t w = decisions.next_word();
                 draws[k] = static_cast<std::uint32_t>(w);
                 draws[k + 1] = static_cast<std::uint32_t>(w >> 32);
             }
@@ -139,7 +141,7 @@ struct BlockBinomialCrossover {
                                   return mutant(start + k);
                               });
             if constexpr (Repair::redraws)
-                redraw_block(g, n, outside, low + start, high + start, out + start);
+                redraw_block(decisions, n, outside, low + start, high + start, out + start);
         }
         rng = g;
     }
@@ -167,22 +169,20 @@ private:
     }
 
     // Early on a good share of mutants leave the box at random places, so the
-    // components to redraw are listed without a branch first.
+    // components to redraw are gathered into bit masks without a branch and
+    // visited lowest bit first.
     template <class Generator>
     static void redraw_block(Generator& g, std::uint64_t n, const std::uint64_t* outside,
                              const double* lo, const double* hi, double* o) {
-        std::uint64_t any = 0;  // a vector loop; late in a run usually zero
-        for (std::uint64_t k = 0; k < n; ++k) any |= outside[k];
-        if (any == 0) return;
-        std::uint16_t redo[block];
-        std::uint64_t count = 0;
-        for (std::uint64_t k = 0; k < n; ++k) {
-            redo[count] = static_cast<std::uint16_t>(k);
-            count += outside[k] != 0;
-        }
-        for (std::uint64_t r = 0; r < count; ++r) {
-            const std::uint64_t k = redo[r];
-            o[k] = draw_between(g, lo[k], hi[k]);
+        for (std::uint64_t first = 0; first < n; first += 64) {
+            const std::uint64_t m = std::min<std::uint64_t>(64, n - first);
+            std::uint64_t bits = 0;
+            for (std::uint64_t k = 0; k < m; ++k)
+                bits |= static_cast<std::uint64_t>(outside[first + k] != 0) << k;
+            for (; bits != 0; bits &= bits - 1) {
+                const std::uint64_t k = first + static_cast<std::uint64_t>(std::countr_zero(bits));
+                o[k] = draw_between(g, lo[k], hi[k]);
+            }
         }
     }
 };
