@@ -88,6 +88,19 @@ DeConfig uniform_config(std::uint64_t pop, std::uint64_t dims, double low, doubl
     return make_config(pop, Matrix(dims, low), Matrix(dims, high), F, CR);
 }
 
+// The package's configuration: redraws outside the box, the feasibility
+// rule, per-trial counter streams and donors other than the target.
+EngineSettings package_settings(DeConfig box, PhiloxKey key) {
+    EngineSettings settings;
+    settings.box = std::move(box);
+    settings.bounds = BoundHandling::reinitialize;
+    settings.selection = Selection::feasibility;
+    settings.seeding = Seeding::counter;
+    settings.key = key;
+    settings.donors_exclude_target = true;
+    return settings;
+}
+
 // Straightforward DE/rand/1/bin written from the description, drawing from a
 // generator seeded like the run's; it keeps every matrix it evaluated.
 struct Shadow {
@@ -426,15 +439,10 @@ TEST_P(EngineStrategy, TrialsFollowTheTextbookDefinition) {
     const StrategyCase& c = GetParam();
     const std::uint64_t pop = 7, d = 6;
     const double F = 0.7;
-    EngineSettings settings;
-    settings.box = uniform_config(pop, d, -1e3, 1e3, F, 0.5);
+    EngineSettings settings =
+        package_settings(uniform_config(pop, d, -1e3, 1e3, F, 0.5), PhiloxKey{12345, 678});
     settings.mutation = c.mutation;
     settings.crossover = c.crossover;
-    settings.bounds = BoundHandling::reinitialize;
-    settings.selection = Selection::feasibility;
-    settings.seeding = Seeding::counter;
-    settings.key = PhiloxKey{12345, 678};
-    settings.donors_exclude_target = true;
     DeEngine engine(settings);
     Matrix initial(pop * d);
     Xoshiro256pp g = fixed_generator();
@@ -491,14 +499,7 @@ class BlockCrossover : public testing::TestWithParam<double> {};
 TEST_P(BlockCrossover, TakesTheForcedComponentAndStaysInTheBox) {
     const double CR = GetParam();
     const std::uint64_t pop = 12, d = 700;
-    EngineSettings settings;
-    settings.box = uniform_config(pop, d, -1.0, 1.0, 0.9, CR);
-    settings.bounds = BoundHandling::reinitialize;
-    settings.selection = Selection::feasibility;
-    settings.seeding = Seeding::counter;
-    settings.key = PhiloxKey{7, 8};
-    settings.donors_exclude_target = true;
-    DeEngine engine(settings);
+    DeEngine engine(package_settings(uniform_config(pop, d, -1.0, 1.0, 0.9, CR), PhiloxKey{7, 8}));
     engine.draw_uniform();
     const Matrix initial(engine.population(), engine.population() + pop * d);
     RecordingFitness fitness(sphere, true);
@@ -556,16 +557,11 @@ TEST(Engine, TrialMakersOfEveryWidthAgree) {
 // pool and the calling thread make the same generation bit for bit.
 TEST(Engine, CounterSeededTrialsAreTheSameOnThePool) {
     auto run = [](std::uint64_t threshold) {
-        EngineSettings settings;
-        settings.box = uniform_config(40, 30, -5.0, 5.0, 0.5, 0.9);
+        EngineSettings settings =
+            package_settings(uniform_config(40, 30, -5.0, 5.0, 0.5, 0.9), PhiloxKey{1, 2});
         settings.mutation = Mutation::rand_to_best1;
-        settings.bounds = BoundHandling::reinitialize;
-        settings.selection = Selection::feasibility;
-        settings.seeding = Seeding::counter;
-        settings.key = PhiloxKey{1, 2};
         settings.dither = true;
         settings.F_high = 1.0;
-        settings.donors_exclude_target = true;
         settings.parallel_threshold = threshold;
         DeEngine engine(settings);
         engine.draw_latin_hypercube();
