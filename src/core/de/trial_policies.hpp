@@ -174,6 +174,9 @@ private:
     template <class Generator>
     static void redraw_block(Generator& g, std::uint64_t n, const std::uint64_t* outside,
                              const double* lo, const double* hi, double* o) {
+        std::uint64_t any = 0;  // a vector loop; late in a run usually zero
+        for (std::uint64_t k = 0; k < n; ++k) any |= outside[k];
+        if (any == 0) return;
         for (std::uint64_t first = 0; first < n; first += 64) {
             const std::uint64_t m = std::min<std::uint64_t>(64, n - first);
             std::uint64_t bits = 0;
