@@ -16,27 +16,9 @@ struct PhiloxKey {
 
 using PhiloxBlock = std::array<std::uint64_t, 4>;
 
-inline PhiloxBlock philox4x64(PhiloxBlock counter, PhiloxKey key) {
-    constexpr std::uint64_t multiplier0 = 0xD2E7470EE14C6C93ull;
-    constexpr std::uint64_t multiplier1 = 0xCA5A826395121157ull;
-    constexpr std::uint64_t weyl0 = 0x9E3779B97F4A7C15ull;
-    constexpr std::uint64_t weyl1 = 0xBB67AE8584CAA73Bull;
-    for (int round = 0; round < 10; ++round) {
-        if (round != 0) key.k0 += weyl0, key.k1 += weyl1;
-        const unsigned __int128 p0 = static_cast<unsigned __int128>(multiplier0) * counter[0];
-        const unsigned __int128 p1 = static_cast<unsigned __int128>(multiplier1) * counter[2];
-        const std::uint64_t hi0 = static_cast<std::uint64_t>(p0 >> 64);
-        const std::uint64_t hi1 = static_cast<std::uint64_t>(p1 >> 64);
-        counter = {hi1 ^ counter[1] ^ key.k0, static_cast<std::uint64_t>(p1),
-                   hi0 ^ counter[3] ^ key.k1, static_cast<std::uint64_t>(p0)};
-    }
-    return counter;
-}
-
-// philox4x64 of `count` (at most 8) counters {first + n, c1, c2, c3}, with
+// Philox4x64-10 of `count` counters {first + n, c1, c2, c3} into out[n],
 // the rounds of all counters interleaved: each round's multiplications are
 // independent across counters, so the processor overlaps their latencies.
-// Block n equals philox4x64({first + n, c1, c2, c3}, key).
 inline void philox4x64_run(std::uint64_t first, std::uint64_t c1, std::uint64_t c2,
                            std::uint64_t c3, PhiloxKey key, unsigned count, PhiloxBlock* out) {
     constexpr std::uint64_t multiplier0 = 0xD2E7470EE14C6C93ull;
@@ -56,6 +38,12 @@ inline void philox4x64_run(std::uint64_t first, std::uint64_t c1, std::uint64_t 
                  static_cast<std::uint64_t>(p0)};
         }
     }
+}
+
+inline PhiloxBlock philox4x64(PhiloxBlock counter, PhiloxKey key) {
+    PhiloxBlock out;
+    philox4x64_run(counter[0], counter[1], counter[2], counter[3], key, 1, &out);
+    return out;
 }
 
 // What a counter-derived stream is for; keeps the streams of one run apart.

@@ -22,7 +22,9 @@ void make_trials(const TrialInputs& in, const TrialDraws& draws, std::uint64_t b
         return;
     }
     if (draws.seeding == Seeding::counter) {
-        // The generators of a few trials at once, whose derivations overlap.
+        // Trial i's generator is one Philox block of (i, generation, trial
+        // stream) under the run's key; a few are derived at once, so their
+        // derivations overlap.
         constexpr unsigned batch = 8;
         PhiloxBlock states[batch];
         for (std::uint64_t i = begin; i < end; i += batch) {
@@ -36,8 +38,10 @@ void make_trials(const TrialInputs& in, const TrialDraws& draws, std::uint64_t b
         }
         return;
     }
+    // Seeding::thread_stream. A piece runs on one thread, but thread_rng() is
+    // a thread-local look-up that costs little beside the trial itself.
     for (std::uint64_t i = begin; i < end; ++i) {
-        Xoshiro256pp own = trial_generator(draws, i);
+        Xoshiro256pp own = seed_from_value(next_word(thread_rng()));
         make_trial<M, Donors, C, R>(own, in, i, trial + i * dims);
     }
 }
@@ -85,14 +89,6 @@ TrialMaker with_crossover(Crossover crossover, BoundHandling bounds, Seeding see
 }
 
 }  // namespace
-
-Xoshiro256pp trial_generator(const TrialDraws& draws, std::uint64_t i) {
-    if (draws.seeding == Seeding::counter)
-        return counter_generator(draws.key, Stream::trial, draws.generation, i);
-    // A piece runs on one thread, but thread_rng() is a thread-local look-up
-    // that costs little beside the trial itself.
-    return seed_from_value(next_word(thread_rng()));
-}
 
 VectorWidth widest_vectors() {
     // The check covers the operating system's support for the wide

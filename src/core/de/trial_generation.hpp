@@ -62,9 +62,6 @@ struct TrialDraws {
     std::uint64_t generation = 0;           // Seeding::counter
 };
 
-// Generator of individual i for the per-trial seedings.
-Xoshiro256pp trial_generator(const TrialDraws& draws, std::uint64_t i);
-
 // Makes the trial rows [begin, end) into `trial` (row i at trial + i * dims).
 // With Seeding::run_generator the rows are made in order from the one
 // generator; otherwise each row from its own.
