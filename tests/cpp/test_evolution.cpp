@@ -553,6 +553,26 @@ TEST(Engine, TrialMakersOfEveryWidthAgree) {
         }
 }
 
+// Several trials share one counter derivation, so a piece that starts or
+// ends inside such a group must still make each row from its own stream.
+TEST(Engine, CounterSeededTrialsDoNotDependOnPieceBoundaries) {
+    const std::uint64_t pop = 11, d = 7;
+    const DeConfig box = uniform_config(pop, d, -1.0, 1.0, 0.8, 0.6);
+    Matrix population(pop * d);
+    Xoshiro256pp g = fixed_generator();
+    for (double& v : population) v = draw_between(g, -1.5, 1.5);
+    const TrialInputs in(box, population.data());
+    const TrialDraws draws{Seeding::counter, nullptr, PhiloxKey{5, 6}, 2};
+    const TrialMaker maker = choose_trial_maker(Mutation::rand1, Crossover::binomial,
+                                                BoundHandling::reinitialize, Seeding::counter);
+    Matrix whole(pop * d), pieces(pop * d);
+    maker(in, draws, 0, pop, whole.data());
+    for (auto [begin, end] : {std::pair{0, 1}, {1, 6}, {6, 7}, {7, 11}})
+        maker(in, draws, begin, end, pieces.data());
+    EXPECT_TRUE(same_bits(whole, pieces));
+    for (std::uint64_t i = 1; i < pop; ++i)
+        EXPECT_FALSE(std::equal(whole.begin(), whole.begin() + d, whole.begin() + i * d)) << i;
+}
 // Counter-seeded trials do not depend on the thread that makes them: the
 // pool and the calling thread make the same generation bit for bit.
 TEST(Engine, CounterSeededTrialsAreTheSameOnThePool) {

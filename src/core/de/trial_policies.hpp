@@ -102,10 +102,10 @@ struct BinomialCrossover {
 // Binomial crossover for the per-trial streams, built for speed: each
 // 64-bit word decides two components by 32-bit thresholds, and a block's
 // decisions are made before its arithmetic, so the arithmetic is one
-// branch-free loop the compiler vectorises. The trial's generator draws
-// jrand and then seeds a fast stream (WyRand) that makes, block by block,
-// the block's decision words and then its redraws for taken components
-// outside the box, in component order.
+// branch-free loop the compiler vectorises. The trial's generator, a fast
+// stream of its own, draws jrand and then, block by block, the block's
+// decision words and then its redraws for taken components outside the
+// box, in component order.
 struct BlockBinomialCrossover {
     static constexpr std::uint64_t block = 256;  // even: a word fills two slots
 
@@ -120,7 +120,6 @@ struct BlockBinomialCrossover {
                       double* __restrict out, const Mutant& mutant) {
         Generator g = rng;  // a local copy stays in registers
         const std::uint64_t jrand = draw_index(g, dims);
-        WyRand decisions(next_word(g));
         const std::uint32_t below = threshold(CR);
         const std::uint64_t take_all = CR >= 1.0 ? ~std::uint64_t{0} : 0;
         alignas(64) std::uint32_t draws[block];
@@ -129,7 +128,7 @@ struct BlockBinomialCrossover {
         for (std::uint64_t start = 0; start < dims; start += block) {
             const std::uint64_t n = std::min(block, dims - start);
             for (std::uint64_t k = 0; k < n; k += 2) {
-                const std::uint64_t w = decisions.next_word();
+                const std::uint64_t w = next_word(g);
                 draws[k] = static_cast<std::uint32_t>(w);
                 draws[k + 1] = static_cast<std::uint32_t>(w >> 32);
             }
@@ -141,7 +140,7 @@ struct BlockBinomialCrossover {
                                   return mutant(start + k);
                               });
             if constexpr (Repair::redraws)
-                redraw_block(decisions, n, outside, low + start, high + start, out + start);
+                redraw_block(g, n, outside, low + start, high + start, out + start);
         }
         rng = g;
     }
