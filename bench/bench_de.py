@@ -42,6 +42,8 @@ def build_floor():
         + [ctypes.c_uint64]
     lib.objective_seconds_per_call.restype = ctypes.c_double
     lib.objective_seconds_per_call.argtypes = [ctypes.c_void_p] + [ctypes.c_uint64] * 3
+    lib.trial_traffic_seconds_per_generation.restype = ctypes.c_double
+    lib.trial_traffic_seconds_per_generation.argtypes = [ctypes.c_uint64] * 3
     return lib
 
 
@@ -191,11 +193,14 @@ def engine_tables(floor_lib, native_c, numba_native, rounds, quick):
     """The issue's targets: native <= 1/50 and the same NumPy function <= 1/10 of
     SciPy's time; engine <= 1.2 x _DE.optimize per generation at 64 x 32.
     Beside each ratio, in brackets, the objective's own time over SciPy's: no
-    optimiser that evaluates every trial once can get below it."""
+    optimiser that evaluates every trial once can get below it. Beside the
+    native ratio also the memory traffic of making the trials with no draws:
+    with the objective, what a generation costs before any random number."""
     print("\ndifferential_evolution (deferred, no polish) beside SciPy's, "
-          "microseconds per generation; [objective alone / SciPy]")
+          "microseconds per generation; [objective alone / SciPy]; "
+          "{trial traffic alone / SciPy}, one thread each")
     print(f"{'problem':<30}{'native C':>10}{'numba':>10}{'numpy':>10}{'scipy':>10}"
-          f"{'C/scipy':>18}{'numba/sp':>10}{'numpy/sp':>18}")
+          f"{'C/scipy':>27}{'numba/sp':>10}{'numpy/sp':>18}")
     for pop, dims, fast_iters, slow_iters in [(64, 32, 1001, 101), (1000, 1000, 11, 4)]:
         if quick:
             fast_iters, slow_iters = max(fast_iters // 5, 3), max(slow_iters // 2, 3)
@@ -213,6 +218,8 @@ def engine_tables(floor_lib, native_c, numba_native, rounds, quick):
                         native_c[name], pop, dims, fast_iters),
                     "objective numpy": lambda: numpy_seconds_per_call(
                         columns, pop, dims, fast_iters),
+                    "traffic C": lambda: floor_lib.trial_traffic_seconds_per_generation(
+                        pop, dims, 5),
                 }
                 if numba_native:
                     runners["numba"] = lambda: per_generation(lambda k: engine_run(
@@ -222,9 +229,11 @@ def engine_tables(floor_lib, native_c, numba_native, rounds, quick):
                 ratio = lambda k, w: (f"{row[k] / row['scipy']:>{w}.4f}" if k in row
                                       else f"{'-':>{w}}")
                 alone = lambda k: f" [{row[k] / row['scipy']:.4f}]"
+                traffic = lambda k: f" {{{row[k] / row['scipy']:.4f}}}"
                 print(f"{f'{name} {pop}x{dims} {strategy}':<30}{cell('native C')}{cell('numba')}"
                       f"{cell('numpy')}{cell('scipy')}{ratio('native C', 9)}"
-                      f"{alone('objective C')}{ratio('numba', 10)}{ratio('numpy', 9)}"
+                      f"{alone('objective C')}{traffic('traffic C')}"
+                      f"{ratio('numba', 10)}{ratio('numpy', 9)}"
                       f"{alone('objective numpy')}")
     overhead_table(native_c["sphere"], rounds, quick)
     interrupt_table(native_c["__library__"], rounds)

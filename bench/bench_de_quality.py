@@ -5,7 +5,9 @@ Styblinski-Tang in 10 and 30 dimensions, best1bin and rand1bin, the same
 population, generations and settings on both sides (so the same number of
 evaluations: no early stop, no polish), over several seeds. A one-sided
 Mann-Whitney test asks whether ternavik's final errors are larger than
-SciPy's; p < 0.01 in any row would mean ternavik is worse there.
+SciPy's. With 28 rows, one of them falls below p < 0.01 by chance in about
+one run in four even between equal optimisers, so a row below it is run
+again on twice as many fresh seeds, and only a confirmed row counts as worse.
 
     python bench/bench_de_quality.py [--quick] [--seeds N]
 
@@ -99,13 +101,20 @@ def main():
                 theirs = final_errors(scipy_de, name, dims, strategy, seeds, budget[dims])
                 p_worse = mannwhitneyu(ours, theirs, alternative="greater").pvalue
                 p_better = mannwhitneyu(ours, theirs, alternative="less").pvalue
-                verdict = ("WORSE" if p_worse < 0.01 else
-                           "better" if p_better < 0.01 else "same")
-                worse += verdict == "WORSE"
+                verdict = "better" if p_better < 0.01 else "same"
+                if p_worse < 0.01:
+                    fresh = [seed + 1000 for seed in range(1, 2 * n_seeds + 1)]
+                    again = mannwhitneyu(
+                        final_errors(ternavik_de, name, dims, strategy, fresh, budget[dims]),
+                        final_errors(scipy_de, name, dims, strategy, fresh, budget[dims]),
+                        alternative="greater").pvalue
+                    verdict = ("WORSE" if again < 0.01 else "same") + \
+                        f" (on {len(fresh)} fresh seeds p(worse) {again:.3g})"
+                worse += verdict.startswith("WORSE")
                 print(f"{name:<18}{dims:>5}{strategy:>10}{np.median(ours):>13.3e}"
                       f"{np.median(theirs):>13.3e}{p_worse:>10.3g}{p_better:>11.3g}  {verdict}",
                       flush=True)
-    print(f"rows where ternavik is worse at p < 0.01: {worse}  "
+    print(f"rows where ternavik is worse at p < 0.01, confirmed: {worse}  "
           f"({time.perf_counter() - start:.0f} s)")
 
 

@@ -130,3 +130,43 @@ double objective_seconds_per_call(void (*objective)(uint64_t, uint64_t, const do
     free(f);
     return seconds;
 }
+
+/* Seconds per generation of the memory traffic alone of making rand/1/bin
+ * trials on one thread: three random donor rows and the target read, the
+ * trial written, with the donors and crossover masks drawn beforehand, so
+ * no generator runs inside the timing. No engine that makes every trial
+ * component can go below it; a negative value when memory runs out. */
+double trial_traffic_seconds_per_generation(uint64_t pop, uint64_t dims, uint64_t passes) {
+    double *x = malloc(pop * dims * sizeof *x), *t = malloc(pop * dims * sizeof *t);
+    double *lo = malloc(dims * sizeof *lo), *hi = malloc(dims * sizeof *hi);
+    uint64_t *take = malloc(dims * sizeof *take), *donors = malloc(3 * pop * sizeof *donors);
+    double seconds = -1.0;
+    if (!x || !t || !lo || !hi || !take || !donors || pop < 4) goto done;
+    rng_t g = {{1, 2, 3, 4}};
+    for (uint64_t k = 0; k < pop * dims; ++k) x[k] = 10.24 * draw_unit(&g) - 5.12, t[k] = 0.0;
+    for (uint64_t j = 0; j < dims; ++j)
+        lo[j] = -5.12, hi[j] = 5.12, take[j] = draw_unit(&g) < 0.7 ? ~0ull : 0;
+    seconds = INFINITY;
+    for (uint64_t pass = 0; pass < passes; ++pass) {
+        for (uint64_t k = 0; k < 3 * pop; ++k) donors[k] = draw_index(&g, pop);
+        const double start = now();
+        for (uint64_t i = 0; i < pop; ++i) {
+            const double *restrict a = x + donors[3 * i] * dims, *restrict b = x + donors[3 * i + 1] * dims;
+            const double *restrict c = x + donors[3 * i + 2] * dims, *restrict target = x + i * dims;
+            double *restrict out = t + i * dims;
+            for (uint64_t j = 0; j < dims; ++j) {
+                double v = (b[j] - c[j]) * 0.5 + a[j];
+                v = lo[j] > v ? lo[j] : (hi[j] < v ? hi[j] : v);
+                uint64_t vb, tb;
+                memcpy(&vb, &v, 8), memcpy(&tb, target + j, 8);
+                vb = (vb & take[j]) | (tb & ~take[j]);
+                memcpy(out + j, &vb, 8);
+            }
+        }
+        const double elapsed = now() - start;
+        seconds = elapsed < seconds ? elapsed : seconds;
+    }
+done:
+    free(x), free(t), free(lo), free(hi), free(take), free(donors);
+    return seconds;
+}
