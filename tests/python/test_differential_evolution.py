@@ -257,6 +257,21 @@ def test_a_population_array_the_function_kept_is_never_overwritten(keep):
     assert unchanged()
 
 
+@pytest.mark.parametrize("vectorized", [False, True])
+def test_a_function_that_writes_into_its_points_does_not_move_the_population(vectorized):
+    """As with SciPy, func gets the points to look at: what it writes there
+    never becomes an individual."""
+    def sphere_then_zero(x):
+        value = np.sum(x * x, axis=0)
+        x[...] = 0.0
+        return value
+
+    res = differential_evolution(sphere_then_zero, [(1.0, 2.0)] * 3, vectorized=vectorized,
+                                 popsize=4, maxiter=5, polish=False, rng=3)
+    assert np.all(res.population >= 1.0) and np.all(res.x >= 1.0)
+    assert np.array_equal(res.population_energies, np.sum(res.population ** 2, axis=1))
+
+
 def test_scalar_function_must_return_one_value():
     with pytest.raises(ValueError, match="scalar"):
         differential_evolution(lambda x: x, BOX3)
