@@ -11,7 +11,7 @@ import numpy as np
 from . import _engine
 from ._de_constraints import WrappedConstraint, wrap_constraints
 from ._errors import InputError
-from ._native import native_address
+from ._native import native_function
 from ._optional import import_optional
 
 # Engine codes of the mutations and crossovers (src/core/de/strategy.hpp).
@@ -196,7 +196,7 @@ def read_settings(func: Any, bounds: Any, args: Any, strategy: Any, maxiter: int
                   init: Any, atol: float, updating: str, workers: Any, constraints: Any,
                   x0: Any, integrality: Any, vectorized: bool, bounds_handling: str,
                   maxfev: Optional[int], maxtime: Optional[float]) -> Settings:
-    native = native_address(func)
+    native = native_function(func)
     if native is None and not callable(func):
         raise TypeError("func must be callable or a native function")
     if not isinstance(args, tuple):

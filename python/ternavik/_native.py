@@ -112,19 +112,25 @@ def _numba_check(fun: Any) -> int:
     return address
 
 
+BARE_INT = ("a bare int cannot be called as a native function: nothing can check what it "
+            "points to; pass a numba cfunc, a ctypes or cffi function pointer, or a "
+            "scipy.LowLevelCallable, which carry their signature")
+
+
 def native_address(fun: Any) -> Optional[int]:
     """The address of a recognised native function, None for anything else.
 
-    Recognised, by type only: a plain int (trusted as an address), a numba
-    cfunc, a ctypes function pointer, a cffi function pointer and a
-    scipy.LowLevelCallable. Raises TypeError when such an object declares a
-    signature other than ``void (uint64, uint64, double *, double *)``, and
-    for bools. Anything else, callable or not, gives None.
+    Recognised, by type only: a numba cfunc, a ctypes function pointer, a
+    cffi function pointer and a scipy.LowLevelCallable. Raises TypeError
+    when such an object declares a signature other than
+    ``void (uint64, uint64, double *, double *)``, and for a bare int or
+    bool, whose target nothing can check. Anything else, callable or not,
+    gives None.
     """
     if isinstance(fun, (bool, np.bool_)):
         raise TypeError("fun must be a callable or a native function, not a bool")
     if isinstance(fun, (int, np.integer)):
-        return int(fun)
+        raise TypeError(BARE_INT)
     if is_instance(fun, "scipy._lib._ccallback", "LowLevelCallable"):
         return _low_level_callable_check(fun)
     if is_instance(fun, "numba.core.ccallback", "CFunc"):
@@ -136,3 +142,27 @@ def native_address(fun: Any) -> Optional[int]:
         return _cffi_check(fun)
     return None
 
+
+
+# The capsule name the engine looks for; kept alive here for as long as any
+# capsule that points at it.
+_CAPSULE_NAME = ctypes.c_char_p(b"ternavik.native_fitness")
+
+
+def native_function(fun: Any) -> Any:
+    """A recognised native function as the engine takes it, None otherwise.
+
+    The engine never calls a bare int: it takes the address in a capsule
+    made here, after native_address has checked the function's signature.
+    The caller keeps ``fun`` alive while the engine may call it.
+    """
+    address = native_address(fun)
+    if address is None:
+        return None
+    if address == 0:
+        raise TypeError("a native function cannot be a null pointer")
+    # A prototype of our own: setting restype on ctypes.pythonapi's shared
+    # function object would change it for every other user in the process.
+    new = ctypes.PYFUNCTYPE(ctypes.py_object, ctypes.c_void_p, ctypes.c_char_p,
+                            ctypes.c_void_p)(("PyCapsule_New", ctypes.pythonapi))
+    return new(address, _CAPSULE_NAME, None)

@@ -1,7 +1,7 @@
 """`minimize`: differential evolution with a result object.
 
 The native optimiser takes the fitness function as a vectorised Python
-callable or as the bare integer address of a native
+callable or as a native
 ``void f(uint64_t rows, uint64_t cols, double *matrix, double *fitness)``.
 People compile such functions with numba, ctypes, cffi or hand them over as a
 scipy LowLevelCallable; ``_native.native_address`` recognises those by type,
@@ -16,7 +16,7 @@ import numpy as np
 import numpy.typing as npt
 
 from ._errors import InputError
-from ._native import native_address
+from ._native import native_address, native_function
 from ._result import OptimizeResult
 
 __all__ = ["OptimizeResult", "minimize", "native_address"]
@@ -121,9 +121,10 @@ def minimize(fun: Fitness, bounds: Union[Sequence[Tuple[float, float]], Any], *,
     ``fun`` evaluates a whole population at once: a Python callable taking a
     (pop, dims) float64 array and returning pop values, or a native function
     ``void f(uint64_t rows, uint64_t cols, double *matrix, double *fitness)``
-    given as an int address, a numba cfunc, a ctypes or cffi function pointer
-    or a scipy.LowLevelCallable (a declared signature other than this one
-    raises TypeError). Native functions run without the GIL.
+    given as a numba cfunc, a ctypes or cffi function pointer or a
+    scipy.LowLevelCallable (a declared signature other than this one raises
+    TypeError, and so does a bare int, whose target nothing can check).
+    Native functions run without the GIL.
 
     ``bounds`` holds one (low, high) pair per dimension. ``F`` lies in (0, 2],
     ``CR`` in [0, 1]. The run makes ``pop * (iters + 1)`` evaluations; there is
@@ -147,7 +148,7 @@ def short_form(fun: Fitness, bounds: Any, *, pop: int, iters: int, F: float = 0.
     iters = _count(iters, "iters", 0, _UINT64_LIMIT)
     check_size(pop, low.size)
     options = {"F": _control(F, "F", 0.0, 2.0, True), "CR": _control(CR, "CR", 0.0, 1.0, False)}
-    address = native_address(fun)
+    address = native_function(fun)
     if address is None and not callable(fun):
         raise TypeError(f"fun must be a callable or a native function, "
                         f"got {type(fun).__name__}")

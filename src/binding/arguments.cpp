@@ -70,18 +70,6 @@ Status bind_keywords(const ArgumentDescription& description, PyObject* kwargs,
     return ok_status();
 }
 
-std::string type_qualname(PyObject* object) {
-    // The attribute lookup can run a metaclass's Python code.
-    const PyRef type = PyRef::borrow(reinterpret_cast<PyObject*>(Py_TYPE(object)));
-    PyRef name = PyRef::steal(PyObject_GetAttrString(type.get(), "__qualname__"));
-    std::string text;
-    if (!name || !PyUnicode_Check(name.get()) || !object_text(name.get(), text)) {
-        PyErr_Clear();
-        return "<failed to extract type name>";
-    }
-    return text;
-}
-
 }  // namespace
 
 Status bind_arguments(const ArgumentDescription& description, PyObject* args, PyObject* kwargs,
@@ -114,6 +102,18 @@ Status bind_arguments(const ArgumentDescription& description, PyObject* args, Py
     if (!bound.ok()) return bound;
     for (std::size_t k = 0; k < description.count; ++k) slots[k] = PyRef::borrow(borrowed[k]);
     return ok_status();
+}
+
+std::string type_qualname(PyObject* object) {
+    // The attribute lookup can run a metaclass's Python code.
+    const PyRef type = PyRef::borrow(reinterpret_cast<PyObject*>(Py_TYPE(object)));
+    PyRef name = PyRef::steal(PyObject_GetAttrString(type.get(), "__qualname__"));
+    std::string text;
+    if (!name || !PyUnicode_Check(name.get()) || !object_text(name.get(), text)) {
+        PyErr_Clear();
+        return "<failed to extract type name>";
+    }
+    return text;
 }
 
 PyErr type_check_error(PyObject* object, const char* expected) {

@@ -29,6 +29,9 @@ Status bind_arguments(const ArgumentDescription& description, PyObject* args, Py
 Status bind_arguments(const ArgumentDescription& description, PyObject* args, PyObject* kwargs,
                       PyObject** slots);
 
+// The __qualname__ of an object's type, for messages.
+std::string type_qualname(PyObject* object);
+
 // The TypeError of a failed type check: "'<qualname>' object cannot be
 // converted to '<expected>'".
 PyErr type_check_error(PyObject* object, const char* expected);

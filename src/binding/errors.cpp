@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "binding/python_call.hpp"
+
 namespace ternavik {
 
 namespace {
@@ -19,7 +21,10 @@ PyRef exception_value(const PyRef& type, const PyRef& value, const std::string& 
     PyRef text = PyRef::steal(PyUnicode_FromStringAndSize(message.data(),
                                                           static_cast<Py_ssize_t>(message.size())));
     if (!text) return {};
-    return PyRef::steal(PyObject_CallFunctionObjArgs(type.get(), text.get(), nullptr));
+    Result<PyRef> made = call_python(type.get(), {text.release()});
+    if (made.ok()) return std::move(made.value());
+    std::move(made.error()).raise();  // left pending, for the caller to see
+    return {};
 }
 
 // Prints the two-line banner and the exception, then resumes it as an

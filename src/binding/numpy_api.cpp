@@ -4,6 +4,7 @@
 #include <string>
 
 #include "binding/arguments.hpp"
+#include "binding/python_call.hpp"
 
 namespace ternavik {
 
@@ -27,9 +28,11 @@ Result<const char*> find_core_name() {
     if (!version) return PyErr::fetch();
     PyRef lib = PyRef::steal(PyImport_ImportModule("numpy.lib"));
     if (!lib) return PyErr::fetch();
-    PyRef parsed = PyRef::steal(
-        PyObject_CallMethod(lib.get(), "NumpyVersion", "O", version.get()));
-    if (!parsed) return PyErr::fetch();
+    PyRef parser = PyRef::steal(PyObject_GetAttrString(lib.get(), "NumpyVersion"));
+    if (!parser) return PyErr::fetch();
+    Result<PyRef> called = call_python(parser.get(), {version.clone().release()});
+    if (!called.ok()) return std::move(called.error());
+    PyRef parsed = std::move(called.value());
     PyRef major = PyRef::steal(PyObject_GetAttrString(parsed.get(), "major"));
     if (!major) return PyErr::fetch();
     const long value = PyLong_AsLong(major.get());

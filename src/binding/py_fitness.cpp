@@ -2,6 +2,7 @@
 
 #include "binding/arguments.hpp"
 #include "binding/array_view.hpp"
+#include "binding/python_call.hpp"
 
 namespace ternavik {
 
@@ -12,29 +13,18 @@ namespace {
 // end the process.
 constexpr std::uint64_t lowest_native_address = 4096;
 
-// Calls the user's function. If the interpreter ends this thread meanwhile
-// (it is shutting down), the references this thread owns are left alone.
-PyObject* call_user_code(PyObject* callable, PyObject* arguments) {
-    try {
-        return PyObject_Call(callable, arguments, nullptr);
-    } catch (...) {  // only a thread being ended can unwind out of it
-        detail::thread_ending = true;
-        throw;
-    }
-}
-
 }  // namespace
 
 bool CallableFitness::evaluate(double* matrix, std::uint64_t rows, std::uint64_t cols,
                                double* fitness) {
     if ((error_ = interrupts_.poll())) return false;
     PyRef population = matrix_to_array(matrix, rows, cols);
-    PyRef arguments = make_tuple({population.release()});
-    PyRef returned = PyRef::steal(call_user_code(callable_.get(), arguments.get()));
-    if (!returned) {
-        error_ = PyErr::fetch();
+    Result<PyRef> called = call_python(callable_.get(), {population.release()});
+    if (!called.ok()) {
+        error_ = std::move(called.error());
         return false;
     }
+    const PyRef& returned = called.value();
     Result<ArrayView> view = extract_float64_vector(returned.get());
     if (!view.ok()) {
         error_ = std::move(view.error());

@@ -101,10 +101,12 @@ def native_library():
     return ctypes.CDLL(str(library))
 
 
-def function_address(library, name):
-    """The address of an exported C function, as an int."""
+def native_function(library, name):
+    """An exported C fitness function as a ctypes pointer with its signature."""
     import ctypes
-    return ctypes.cast(getattr(library, name), ctypes.c_void_p).value
+    prototype = ctypes.CFUNCTYPE(None, ctypes.c_uint64, ctypes.c_uint64,
+                                 ctypes.POINTER(ctypes.c_double), ctypes.POINTER(ctypes.c_double))
+    return prototype((name, library))
 
 
 def sphere_point(x, *args):

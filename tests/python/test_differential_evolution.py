@@ -11,7 +11,7 @@ import warnings
 import numpy as np
 import pytest
 
-from conftest import function_address, run_python, sphere_columns, sphere_point
+from conftest import native_function, run_python, sphere_columns, sphere_point
 from ternavik._de_settings import ALL_STRATEGIES
 from ternavik import differential_evolution
 
@@ -57,12 +57,12 @@ import hashlib, json, sys
 import numpy as np
 sys.path.insert(0, {tests!r})
 import ternavik._de_settings as settings
-from conftest import native_library, function_address
+from conftest import native_library, native_function
 from ternavik import differential_evolution
 settings.PARALLEL_THRESHOLD = 0  # every generation on the pool
 import ctypes
 lib = ctypes.CDLL({library!r})
-native = function_address(lib, "sphere")
+native = native_function(lib, "sphere")
 def python(X):  # sums in the C loop's order, so both see the same bits
     total = np.zeros(X.shape[1])
     for row in X:
@@ -93,7 +93,7 @@ def test_same_seed_same_result_for_1_2_3_threads_native_or_python(native_library
 
 
 def test_native_function_gives_the_python_result(native_library):
-    native = function_address(native_library, "sphere")
+    native = native_function(native_library, "sphere")
     for updating in ("immediate", "deferred"):
         a = differential_evolution(native, BOX3, rng=3, updating=updating, maxiter=50)
         b = differential_evolution(sphere_point, BOX3, rng=3, updating=updating, maxiter=50)
@@ -179,7 +179,7 @@ import ctypes, os, signal, sys, threading, time
 # Ctrl-C reaches Python's own handler, so install it.
 signal.signal(signal.SIGINT, signal.default_int_handler)
 sys.path.insert(0, {tests!r})
-from conftest import function_address
+from conftest import native_function
 from ternavik import differential_evolution
 lib = ctypes.CDLL({library!r})
 lib.set_busy_nanoseconds(ctypes.c_int64(1000000))
@@ -199,7 +199,7 @@ except KeyboardInterrupt:
 
 
 @pytest.mark.parametrize("fun", [
-    'fun = function_address(lib, "busy_sphere")',
+    'fun = native_function(lib, "busy_sphere")',
     'import numpy as np\nfun = lambda x: (time.sleep(0.001), float(np.sum(x * x)))[1]',
 ])
 def test_ctrl_c_stops_a_run(native_library, fun):
@@ -457,7 +457,7 @@ def test_minimize_short_form_gains_a_seed(native_library):
     runs = [ternavik.minimize(rows, BOX3, pop=12, iters=40, seed=21) for _ in range(2)]
     assert runs[0].x.tobytes() == runs[1].x.tobytes() and runs[0].fun == runs[1].fun
     assert runs[0].nfev == 12 * 41 and runs[0].nit == 40 and runs[0].success
-    native = ternavik.minimize(function_address(native_library, "sphere"), BOX3, pop=12,
+    native = ternavik.minimize(native_function(native_library, "sphere"), BOX3, pop=12,
                                iters=40, seed=21)
     assert native.x.tobytes() == runs[0].x.tobytes()
     unseeded = [ternavik.minimize(rows, BOX3, pop=12, iters=3).x.tobytes() for _ in range(2)]
@@ -486,13 +486,13 @@ def test_the_package_keeps_one_worker_pool(native_library):
 import ctypes, os, sys
 import numpy as np
 sys.path.insert(0, {str(__import__("pathlib").Path(__file__).parent)!r})
-from conftest import function_address
+from conftest import native_function
 import ternavik, ternavik._de_settings as settings
 settings.PARALLEL_THRESHOLD = 0
 lib = ctypes.CDLL({native_library._name!r})
 print(len(os.listdir("/proc/self/task")))
 ternavik.topsis(np.random.default_rng(0).random((40, 4)), [0.25] * 4, "+-+-")
-ternavik.differential_evolution(function_address(lib, "sphere"), [(-1, 1)] * 8, maxiter=3,
+ternavik.differential_evolution(native_function(lib, "sphere"), [(-1, 1)] * 8, maxiter=3,
                                 polish=False, rng=1)
 print(len(os.listdir("/proc/self/task")))
 """

@@ -317,3 +317,89 @@ assert threads() == before, (before, threads())
 print("ok")
 """, env={"LD_PRELOAD": preload, "RAYON_NUM_THREADS": "6"})
     assert succeeded(done), f"exit {done.returncode}\n{done.stdout}\n{done.stderr}"
+
+
+# ---- the package: interpreter exit, bare ints ---------------------------------
+
+# Each scenario keeps calling Python code from the engine on a daemon thread
+# while the main thread leaves the interpreter.
+PACKAGE_EXIT_SCENARIOS = {
+    "de objective": "run = lambda: ternavik.differential_evolution(point, BOX, **LONG)",
+    "de vectorized": "run = lambda: ternavik.differential_evolution("
+                     "rows, BOX, vectorized=True, **LONG)",
+    "de callback": "run = lambda: ternavik.differential_evolution("
+                   "point, BOX, callback=lambda *a, **k: None, **LONG)",
+    "de constraint": "run = lambda: ternavik.differential_evolution(point, BOX, constraints="
+                     "NonlinearConstraint(lambda x: x[0] + x[1], -1, 1), **LONG)",
+    "minimize": "run = lambda: ternavik.minimize(rows, BOX, pop=20, iters=10**6)",
+}
+
+
+@pytest.mark.parametrize("scenario", sorted(PACKAGE_EXIT_SCENARIOS))
+def test_interpreter_exit_with_a_daemon_thread_in_the_package(scenario):
+    code = f"""
+import threading
+import numpy as np, ternavik
+from scipy.optimize import NonlinearConstraint
+BOX = [(-1, 1)] * 10
+LONG = dict(maxiter=10**6, tol=0, polish=False)
+point = lambda x: float(x @ x)
+rows = lambda x: (x * x).sum(axis=-1)
+{PACKAGE_EXIT_SCENARIOS[scenario]}
+running = threading.Event()
+def noted(f):
+    def called(x):
+        running.set()
+        return f(x)
+    return called
+point, rows = noted(point), noted(rows)
+threading.Thread(target=run, daemon=True).start()
+running.wait(30)
+print("ok")
+"""
+    for _ in range(4):
+        done = child(code)
+        assert succeeded(done) and "terminate" not in done.stderr, (
+            f"{scenario}: exit {done.returncode}\n{done.stdout}\n{done.stderr}")
+
+
+BARE_INTS = [0, 1, 123456789, np.int64(7), np.uint64(4096)]
+
+
+@pytest.mark.parametrize("fun", BARE_INTS, ids=repr)
+@pytest.mark.parametrize("entry", ["differential_evolution", "minimize", "native_address"])
+def test_a_bare_int_is_never_called_as_a_function(entry, fun):
+    import ternavik
+    call = {"differential_evolution": lambda: ternavik.differential_evolution(fun, [(0, 1)] * 2),
+            "minimize": lambda: ternavik.minimize(fun, [(0, 1)] * 2, pop=4, iters=1),
+            "native_address": lambda: ternavik.native_address(fun)}[entry]
+    with pytest.raises(TypeError, match="numba cfunc, a ctypes or cffi function pointer"):
+        call()
+
+
+@pytest.mark.parametrize("fun", BARE_INTS + [True, None, 1.5, "f"], ids=repr)
+def test_the_engine_takes_no_bare_int_for_a_native_function(fun):
+    from ternavik import _engine
+    with pytest.raises(TypeError, match="LowLevelCallable"):
+        _engine.evaluate_native(fun, np.ones((2, 3)))
+    handle = _engine.de_engine_create(np.zeros(2), np.ones(2), 6, 1, 0, 0, 0.5, 0.5, 0.7, 0,
+                                      False, 1, 2, np.empty(0), False, 1000)
+    _engine.de_engine_init(handle, 1, None)
+    if not callable(fun):
+        with pytest.raises(TypeError, match="LowLevelCallable"):
+            _engine.de_engine_evaluate(handle, fun)
+        with pytest.raises(TypeError, match="LowLevelCallable"):
+            _engine.de_engine_run(handle, fun, 1, 0.0, 0.0, 100, 10.0)
+
+
+def test_a_checked_native_function_still_reaches_the_engine(native):  # noqa: F811
+    import ctypes
+    import ternavik
+    from ternavik import _engine
+    from ternavik._native import native_function
+    prototype = ctypes.CFUNCTYPE(None, ctypes.c_uint64, ctypes.c_uint64,
+                                 ctypes.POINTER(ctypes.c_double), ctypes.POINTER(ctypes.c_double))
+    sphere = prototype(("sphere", native))
+    rows = np.arange(6.0).reshape(2, 3)
+    assert _engine.evaluate_native(native_function(sphere), rows).tolist() == [5.0, 50.0]
+    assert ternavik.minimize(sphere, [(-1, 1)] * 2, pop=8, iters=30, seed=1).fun < 1e-2

@@ -26,13 +26,6 @@ def ctypes_pointer():
     return SIGNATURE(sphere_rows)
 
 
-def address_int():
-    pointer = SIGNATURE(sphere_rows)
-    address = ctypes.cast(pointer, ctypes.c_void_p).value
-    address_int.keep = pointer  # an int alone does not keep the code alive
-    return address
-
-
 def cffi_pointer():
     cffi = pytest.importorskip("cffi")
     ffi = cffi.FFI()
@@ -59,7 +52,7 @@ def numba_cfunc():
     return sphere
 
 
-@pytest.mark.parametrize("make", [ctypes_pointer, address_int, cffi_pointer,
+@pytest.mark.parametrize("make", [ctypes_pointer, cffi_pointer,
                                   low_level_callable, numba_cfunc])
 def test_native_functions_find_the_minimum(make):
     fun = make()

@@ -6,9 +6,10 @@
 #include <cmath>
 #include <memory>
 
-#include "binding/arguments.hpp"
 #include "binding/array_view.hpp"
+#include "binding/binder.hpp"
 #include "binding/py_fitness.hpp"
+#include "core/checked_size.hpp"
 #include "core/de/engine.hpp"
 #include "entry_points.hpp"
 #include "population_evaluator.hpp"
@@ -32,12 +33,6 @@ void free_handle(PyObject* capsule) {
     delete static_cast<EngineBox*>(PyCapsule_GetPointer(capsule, handle_name));
 }
 
-Result<EngineBox*> extract_handle(PyObject* object) {
-    auto* box = static_cast<EngineBox*>(PyCapsule_GetPointer(object, handle_name));
-    if (box == nullptr) return PyErr::fetch();
-    return box;
-}
-
 // Marks an engine busy for one call.
 class BusyMark {
 public:
@@ -57,34 +52,43 @@ private:
     bool acquired_;
 };
 
-Result<double> extract_double(PyObject* object) {
-    const double value = PyFloat_AsDouble(object);
-    if (value == -1.0 && PyErr_Occurred()) return PyErr::fetch();
-    return value;
-}
-
-Result<std::vector<double>> extract_vector(PyObject* object) {
-    Result<ArrayView> view = extract_float64_vector(object);
-    if (!view.ok()) return std::move(view.error());
-    const StridedVector<double> values = view.value().float_vector();
+// A contiguous copy of a float64 vector.
+std::vector<double> vector_copy(const ArrayView& view) {
+    const StridedVector<double> values = view.float_vector();
     std::vector<double> copy(values.size());
     for (std::size_t j = 0; j < copy.size(); ++j) copy[j] = values[j];
     return copy;
 }
 
-// Runs `work(engine, fitness, hook)` with the fitness a native address (the
-// lock released, evaluations may be split over the pool) or a Python
-// evaluator (lock held). A failed evaluation or an interrupt becomes the
-// call's error.
+// A row-major copy of a float64 matrix.
+std::vector<double> matrix_copy(const StridedMatrix& m) {
+    std::vector<double> flat(allocation_elements({m.rows, m.cols}));
+    for (std::size_t i = 0; i < m.rows; ++i)
+        for (std::size_t j = 0; j < m.cols; ++j) flat[i * m.cols + j] = m.at(i, j);
+    return flat;
+}
+
+Result<EngineBox*> engine_box(const Arguments& a) {
+    auto* box = static_cast<EngineBox*>(PyCapsule_IsValid(a.object(0), handle_name)
+                                            ? PyCapsule_GetPointer(a.object(0), handle_name)
+                                            : nullptr);
+    if (box == nullptr)
+        return PyErr::pending(PyExc_TypeError, "argument 'engine': expected an engine handle "
+                                               "from de_engine_create()");
+    return box;
+}
+
+// Runs `work(engine, fitness, hook)` with the fitness argument `k` a native
+// function (the lock released, evaluations may be split over the pool) or a
+// Python evaluator (lock held). A failed evaluation or an interrupt becomes
+// the call's error.
 template <class Work>
-Result<StopReason> with_fitness(EngineBox* box, PyObject* fitness, Work&& work) {
+Result<StopReason> with_fitness(EngineBox* box, const Arguments& a, std::size_t k, Work&& work) {
     BusyMark busy(box);
     if (!busy.acquired())
         return PyErr::pending(PyExc_RuntimeError, "this engine is already running");
-    if (PyLong_Check(fitness)) {
-        Result<std::uint64_t> address = extract_u64(fitness);
-        if (!address.ok()) return std::move(address.error());
-        NativeFitness native(address.value());
+    if (a.is_native(k)) {
+        NativeFitness native(a.u64(k));
         box->engine.allow_parallel_evaluation(true);
         std::optional<InterruptStop> stop;
         const StopReason reason = call_without_lock([&](GilRelease& released) {
@@ -94,7 +98,7 @@ Result<StopReason> with_fitness(EngineBox* box, PyObject* fitness, Work&& work) 
         if (stop->error) return std::move(*stop->error);
         return reason;
     }
-    PopulationEvaluator evaluator(fitness);
+    PopulationEvaluator evaluator(a.object(k));
     box->engine.allow_parallel_evaluation(false);
     InterruptStop stop;
     const StopReason reason = work(box->engine, evaluator, &stop);
@@ -103,58 +107,58 @@ Result<StopReason> with_fitness(EngineBox* box, PyObject* fitness, Work&& work) 
     return reason;
 }
 
-const char* const create_parameters[] = {
-    "low", "high", "pop", "mutation", "crossover", "bounds_handling", "F", "F_high", "CR",
-    "selection", "immediate", "key0", "key1", "integrality", "constrained",
-    "parallel_threshold"};
-const ArgumentDescription create_arguments{"de_engine_create()", create_parameters, 16};
+constexpr Parameter create_parameters[] = {
+    {"low", Kind::float64_vector},
+    {"high", Kind::float64_vector},
+    {"pop", Kind::u64},
+    {"mutation", Kind::code, 6},
+    {"crossover", Kind::code, 2},
+    {"bounds_handling", Kind::code, 2},
+    {"F", Kind::number},
+    {"F_high", Kind::number},
+    {"CR", Kind::number},
+    {"selection", Kind::code, 2},
+    {"immediate", Kind::flag},
+    {"key0", Kind::u64},
+    {"key1", Kind::u64},
+    {"integrality", Kind::float64_vector},
+    {"constrained", Kind::flag},
+    {"parallel_threshold", Kind::u64},
+};
+constexpr Signature create_signature{"de_engine_create", create_parameters,
+                                     "A new differential-evolution engine handle."};
 
-Result<EngineSettings> read_settings(PyObject** a) {
-    EngineSettings s;
-    Result<std::vector<double>> low = extract_vector(a[0]), high = extract_vector(a[1]);
-    if (!low.ok()) return std::move(low.error());
-    if (!high.ok()) return std::move(high.error());
-    Result<std::uint64_t> u[6] = {extract_u64(a[2]), extract_u64(a[3]),  extract_u64(a[4]),
-                                  extract_u64(a[5]), extract_u64(a[9]),  extract_u64(a[15])};
-    for (auto& r : u)
-        if (!r.ok()) return std::move(r.error());
-    Result<double> d[3] = {extract_double(a[6]), extract_double(a[7]), extract_double(a[8])};
-    for (auto& r : d)
-        if (!r.ok()) return std::move(r.error());
-    Result<std::uint64_t> key0 = extract_u64(a[11]), key1 = extract_u64(a[12]);
-    if (!key0.ok()) return std::move(key0.error());
-    if (!key1.ok()) return std::move(key1.error());
-    Result<std::vector<double>> integrality = extract_vector(a[13]);
-    if (!integrality.ok()) return std::move(integrality.error());
-    if (low.value().size() != high.value().size() || u[0].value() < 2 ||
-        u[1].value() > 5 || u[2].value() > 1 || u[3].value() > 1 || u[4].value() > 1 ||
-        (!integrality.value().empty() && integrality.value().size() != low.value().size()))
+Result<EngineSettings> read_settings(const Arguments& a) {
+    std::vector<double> low = vector_copy(a.view(0)), high = vector_copy(a.view(1));
+    std::vector<double> integrality = vector_copy(a.view(13));
+    if (low.size() != high.size() || a.u64(2) < 2 ||
+        (!integrality.empty() && integrality.size() != low.size()))
         return PyErr::pending(PyExc_ValueError, "inconsistent engine settings");
-    s.box = DeConfig{std::move(low.value()), std::move(high.value()), u[0].value(), 0,
-                     d[0].value(), d[2].value()};
+    // The population and its trials are (pop, dims) matrices.
+    if (!checked_elements({a.u64(2), low.size(), 4}))
+        return PyErr::pending(PyExc_MemoryError, "the population cannot be allocated");
+    EngineSettings s;
+    s.box = DeConfig{std::move(low), std::move(high), a.u64(2), 0, a.real(6), a.real(8)};
     s.box.dimensions = s.box.min_bound.size();
-    s.mutation = static_cast<Mutation>(u[1].value());
-    s.crossover = static_cast<Crossover>(u[2].value());
-    s.bounds = static_cast<BoundHandling>(u[3].value());
-    s.selection = static_cast<Selection>(u[4].value());
-    s.dither = d[1].value() != d[0].value();
-    s.F_high = d[1].value();
-    s.immediate = PyObject_IsTrue(a[10]) == 1;
-    s.constrained = PyObject_IsTrue(a[14]) == 1;
+    s.mutation = static_cast<Mutation>(a.u64(3));
+    s.crossover = static_cast<Crossover>(a.u64(4));
+    s.bounds = static_cast<BoundHandling>(a.u64(5));
+    s.selection = static_cast<Selection>(a.u64(9));
+    s.dither = a.real(7) != a.real(6);
+    s.F_high = a.real(7);
+    s.immediate = a.flag(10);
+    s.constrained = a.flag(14);
     s.seeding = Seeding::counter;
-    s.key = PhiloxKey{key0.value(), key1.value()};
+    s.key = PhiloxKey{a.u64(11), a.u64(12)};
     s.donors_exclude_target = true;
-    s.parallel_threshold = u[5].value();
-    for (double flag : integrality.value()) s.integrality.push_back(flag != 0.0);
+    s.parallel_threshold = a.u64(15);
+    for (double flag : integrality) s.integrality.push_back(flag != 0.0);
     if (s.box.pop <= donor_count(s.mutation))
         return PyErr::pending(PyExc_ValueError, "the population is too small for this strategy");
     return s;
 }
 
-Result<PyRef> create_body(PyObject* args, PyObject* kwargs) {
-    PyObject* a[16];
-    Status bound = bind_arguments(create_arguments, args, kwargs, a);
-    if (!bound.ok()) return std::move(bound.error());
+Result<PyRef> create_body(const Arguments& a) {
     Result<EngineSettings> settings = read_settings(a);
     if (!settings.ok()) return std::move(settings.error());
     auto box = std::make_unique<EngineBox>(std::move(settings.value()));
@@ -164,49 +168,43 @@ Result<PyRef> create_body(PyObject* args, PyObject* kwargs) {
     return handle;
 }
 
-const char* const init_parameters[] = {"engine", "kind", "rows"};
-const ArgumentDescription init_arguments{"de_engine_init()", init_parameters, 3};
+constexpr Parameter init_parameters[] = {
+    {"engine", Kind::object},
+    {"kind", Kind::code, 3},
+    {"rows", Kind::float64_matrix, 0, true},
+};
+constexpr Signature init_signature{"de_engine_init", init_parameters,
+                                   "Sets the initial population."};
 
 // kind 0: the given (pop, dims) rows; 1: Latin hypercube; 2: uniform.
-Result<PyRef> init_body(PyObject* args, PyObject* kwargs) {
-    PyObject* a[3];
-    Status bound = bind_arguments(init_arguments, args, kwargs, a);
-    if (!bound.ok()) return std::move(bound.error());
-    Result<EngineBox*> box = extract_handle(a[0]);
+Result<PyRef> init_body(const Arguments& a) {
+    Result<EngineBox*> box = engine_box(a);
     if (!box.ok()) return std::move(box.error());
-    Result<std::uint64_t> kind = extract_u64(a[1]);
-    if (!kind.ok()) return std::move(kind.error());
     DeEngine& engine = box.value()->engine;
     const DeConfig& shape = engine.settings().box;
-    if (kind.value() == 1) {
+    if (a.u64(1) == 1) {
         engine.draw_latin_hypercube();
-    } else if (kind.value() == 2) {
+    } else if (a.u64(1) == 2) {
         engine.draw_uniform();
     } else {
-        Result<ArrayView> rows = extract_float64_matrix(a[2]);
-        if (!rows.ok()) return std::move(rows.error());
-        const StridedMatrix m = rows.value().matrix();
-        if (m.rows != shape.pop || m.cols != shape.dimensions)
+        const StridedMatrix m = a.view(2).matrix();
+        if (!a.given(2) || m.rows != shape.pop || m.cols != shape.dimensions)
             return PyErr::pending(PyExc_ValueError, "initial rows do not match the population");
-        std::vector<double> flat(m.rows * m.cols);
-        for (std::size_t i = 0; i < m.rows; ++i)
-            for (std::size_t j = 0; j < m.cols; ++j) flat[i * m.cols + j] = m.at(i, j);
-        engine.set_population(flat.data());
+        engine.set_population(matrix_copy(m).data());
     }
     return PyRef::borrow(Py_None);
 }
 
-const char* const evaluate_parameters[] = {"engine", "fitness"};
-const ArgumentDescription evaluate_arguments{"de_engine_evaluate()", evaluate_parameters, 2};
+constexpr Parameter evaluate_parameters[] = {{"engine", Kind::object},
+                                             {"fitness", Kind::fitness}};
+constexpr Signature evaluate_signature{"de_engine_evaluate", evaluate_parameters,
+                                       "Evaluates the whole population."};
 
-Result<PyRef> evaluate_body(PyObject* args, PyObject* kwargs) {
-    PyObject* a[2];
-    Status bound = bind_arguments(evaluate_arguments, args, kwargs, a);
-    if (!bound.ok()) return std::move(bound.error());
-    Result<EngineBox*> box = extract_handle(a[0]);
+Result<PyRef> evaluate_body(const Arguments& a) {
+    Result<EngineBox*> box = engine_box(a);
     if (!box.ok()) return std::move(box.error());
     Result<StopReason> done = with_fitness(
-        box.value(), a[1], [](DeEngine& engine, FitnessFunction& fitness, StopHook*) {
+        box.value(), a, 1, [](DeEngine& engine, FitnessFunction& fitness, StopHook*) {
             return engine.evaluate_population(fitness) ? StopReason::generations
                                                        : StopReason::failed;
         });
@@ -214,9 +212,14 @@ Result<PyRef> evaluate_body(PyObject* args, PyObject* kwargs) {
     return PyRef::borrow(Py_None);
 }
 
-const char* const run_parameters[] = {"engine", "fitness", "generations", "tol", "atol",
-                                      "max_evaluations", "max_seconds"};
-const ArgumentDescription run_arguments{"de_engine_run()", run_parameters, 7};
+constexpr Parameter run_parameters[] = {
+    {"engine", Kind::object},      {"fitness", Kind::fitness},
+    {"generations", Kind::u64},    {"tol", Kind::number},
+    {"atol", Kind::number},        {"max_evaluations", Kind::u64},
+    {"max_seconds", Kind::number},
+};
+constexpr Signature run_signature{"de_engine_run", run_parameters,
+                                  "Runs generations until a limit; returns the stop reason."};
 
 double steady_now() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
@@ -225,44 +228,33 @@ double steady_now() {
 
 // Runs generations until a limit; returns the StopReason as an int. A NaN
 // tol turns the convergence test off.
-Result<PyRef> run_body(PyObject* args, PyObject* kwargs) {
-    PyObject* a[7];
-    Status bound = bind_arguments(run_arguments, args, kwargs, a);
-    if (!bound.ok()) return std::move(bound.error());
-    Result<EngineBox*> box = extract_handle(a[0]);
+Result<PyRef> run_body(const Arguments& a) {
+    Result<EngineBox*> box = engine_box(a);
     if (!box.ok()) return std::move(box.error());
-    Result<std::uint64_t> generations = extract_u64(a[2]), budget = extract_u64(a[5]);
-    if (!generations.ok()) return std::move(generations.error());
-    if (!budget.ok()) return std::move(budget.error());
-    Result<double> tol = extract_double(a[3]), atol = extract_double(a[4]),
-                   seconds = extract_double(a[6]);
-    for (auto* r : {&tol, &atol, &seconds})
-        if (!r->ok()) return std::move(r->error());
     RunLimits limits;
-    limits.generations = generations.value();
-    limits.check_convergence = !std::isnan(tol.value());
-    limits.tol = tol.value();
-    limits.atol = atol.value();
-    limits.max_evaluations = budget.value();
-    limits.deadline = steady_now() + seconds.value();
+    limits.generations = a.u64(2);
+    limits.check_convergence = !std::isnan(a.real(3));
+    limits.tol = a.real(3);
+    limits.atol = a.real(4);
+    limits.max_evaluations = a.u64(5);
+    limits.deadline = steady_now() + a.real(6);
     Result<StopReason> reason = with_fitness(
-        box.value(), a[1], [&limits](DeEngine& engine, FitnessFunction& fitness, StopHook* hook) {
+        box.value(), a, 1, [&limits](DeEngine& engine, FitnessFunction& fitness, StopHook* hook) {
             return engine.run(fitness, limits, hook);
         });
     if (!reason.ok()) return std::move(reason.error());
     return checked(PyLong_FromLong(static_cast<long>(reason.value())));
 }
 
-const char* const state_parameters[] = {"engine"};
-const ArgumentDescription state_arguments{"de_engine_state()", state_parameters, 1};
+constexpr Parameter state_parameters[] = {{"engine", Kind::object}};
+constexpr Signature state_signature{"de_engine_state", state_parameters,
+                                    "Population, energies, violations, best index, "
+                                    "evaluations, generations, relative spread."};
 
 // (population, energies, violations or None, best index or -1, evaluations,
 // generations, relative spread of the energies).
-Result<PyRef> state_body(PyObject* args, PyObject* kwargs) {
-    PyObject* a[1];
-    Status bound = bind_arguments(state_arguments, args, kwargs, a);
-    if (!bound.ok()) return std::move(bound.error());
-    Result<EngineBox*> box = extract_handle(a[0]);
+Result<PyRef> state_body(const Arguments& a) {
+    Result<EngineBox*> box = engine_box(a);
     if (!box.ok()) return std::move(box.error());
     const DeEngine& e = box.value()->engine;
     const std::uint64_t pop = e.settings().box.pop, dims = e.settings().box.dimensions;
@@ -284,23 +276,17 @@ Result<PyRef> state_body(PyObject* args, PyObject* kwargs) {
                        spread.release()});
 }
 
-const char* const native_parameters[] = {"address", "rows"};
-const ArgumentDescription native_arguments{"evaluate_native()", native_parameters, 2};
+constexpr Parameter native_parameters[] = {{"address", Kind::native},
+                                           {"rows", Kind::float64_matrix}};
+constexpr Signature native_signature{"evaluate_native", native_parameters,
+                                     "Calls a native fitness function once."};
 
-// One call of a native function on a (rows, dims) matrix, without the lock.
-Result<PyRef> evaluate_native_body(PyObject* args, PyObject* kwargs) {
-    PyObject* a[2];
-    Status bound = bind_arguments(native_arguments, args, kwargs, a);
-    if (!bound.ok()) return std::move(bound.error());
-    Result<std::uint64_t> address = extract_u64(a[0]);
-    if (!address.ok()) return std::move(address.error());
-    Result<ArrayView> rows = extract_float64_matrix(a[1]);
-    if (!rows.ok()) return std::move(rows.error());
-    const StridedMatrix m = rows.value().matrix();
-    std::vector<double> flat(m.rows * m.cols), energies(m.rows, 0.0);
-    for (std::size_t i = 0; i < m.rows; ++i)
-        for (std::size_t j = 0; j < m.cols; ++j) flat[i * m.cols + j] = m.at(i, j);
-    NativeFitness native(address.value());
+// One call of a native function on a copy of a (rows, dims) matrix, without
+// the lock.
+Result<PyRef> evaluate_native_body(const Arguments& a) {
+    const StridedMatrix m = a.view(1).matrix();
+    std::vector<double> flat = matrix_copy(m), energies(m.rows, 0.0);
+    NativeFitness native(a.u64(0));
     call_without_lock([&](GilRelease&) {
         return native.evaluate(flat.data(), m.rows, m.cols, energies.data());
     });
@@ -309,23 +295,10 @@ Result<PyRef> evaluate_native_body(PyObject* args, PyObject* kwargs) {
 
 }  // namespace
 
-PyObject* de_engine_create(PyObject*, PyObject* args, PyObject* kwargs) {
-    return entry_guard([&] { return create_body(args, kwargs); });
-}
-PyObject* de_engine_init(PyObject*, PyObject* args, PyObject* kwargs) {
-    return entry_guard([&] { return init_body(args, kwargs); });
-}
-PyObject* de_engine_evaluate(PyObject*, PyObject* args, PyObject* kwargs) {
-    return entry_guard([&] { return evaluate_body(args, kwargs); });
-}
-PyObject* de_engine_run(PyObject*, PyObject* args, PyObject* kwargs) {
-    return entry_guard([&] { return run_body(args, kwargs); });
-}
-PyObject* de_engine_state(PyObject*, PyObject* args, PyObject* kwargs) {
-    return entry_guard([&] { return state_body(args, kwargs); });
-}
-PyObject* evaluate_native(PyObject*, PyObject* args, PyObject* kwargs) {
-    return entry_guard([&] { return evaluate_native_body(args, kwargs); });
+std::vector<EntryPoint> de_engine_entry_points() {
+    return {entry<create_signature, create_body>(),     entry<init_signature, init_body>(),
+            entry<evaluate_signature, evaluate_body>(), entry<run_signature, run_body>(),
+            entry<state_signature, state_body>(),       entry<native_signature, evaluate_native_body>()};
 }
 
 }  // namespace ternavik::engine

@@ -1,4 +1,7 @@
 #pragma once
+#include <vector>
+
+#include "binding/binder.hpp"
 #include "binding/errors.hpp"
 #include "modules/ternavik/entry_points.hpp"
 
@@ -10,12 +13,7 @@ namespace ternavik::engine {
 // unwinds through it.
 
 // The stepping differential-evolution engine (de_engine.cpp).
-PyObject* de_engine_create(PyObject* self, PyObject* args, PyObject* kwargs);
-PyObject* de_engine_init(PyObject* self, PyObject* args, PyObject* kwargs);
-PyObject* de_engine_evaluate(PyObject* self, PyObject* args, PyObject* kwargs);
-PyObject* de_engine_run(PyObject* self, PyObject* args, PyObject* kwargs);
-PyObject* de_engine_state(PyObject* self, PyObject* args, PyObject* kwargs);
-PyObject* evaluate_native(PyObject* self, PyObject* args, PyObject* kwargs);
+std::vector<EntryPoint> de_engine_entry_points();
 
 PyObject* objective_weights_entry(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* rank_coefficients_entry(PyObject* self, PyObject* args, PyObject* kwargs);

@@ -75,28 +75,23 @@ PyMethodDef methods[] = {
      "marcos_scores(data, weights, kinds)\n--\n\n"},
     {"spotis_scores", as_method<spotis_scores_entry>(), METH_VARARGS | METH_KEYWORDS,
      "spotis_scores(data, weights, kinds, bounds, esp)\n--\n\n"},
-    {"de_engine_create", as_method<de_engine_create>(), METH_VARARGS | METH_KEYWORDS,
-     "de_engine_create(low, high, pop, mutation, crossover, bounds_handling, F, F_high, CR, "
-     "selection, immediate, key0, key1, integrality, constrained, parallel_threshold)\n--\n\n"
-     "A new differential-evolution engine handle."},
-    {"de_engine_init", as_method<de_engine_init>(), METH_VARARGS | METH_KEYWORDS,
-     "de_engine_init(engine, kind, rows)\n--\n\nSets the initial population."},
-    {"de_engine_evaluate", as_method<de_engine_evaluate>(), METH_VARARGS | METH_KEYWORDS,
-     "de_engine_evaluate(engine, fitness)\n--\n\nEvaluates the whole population."},
-    {"de_engine_run", as_method<de_engine_run>(), METH_VARARGS | METH_KEYWORDS,
-     "de_engine_run(engine, fitness, generations, tol, atol, max_evaluations, max_seconds)"
-     "\n--\n\nRuns generations until a limit; returns the stop reason."},
-    {"de_engine_state", as_method<de_engine_state>(), METH_VARARGS | METH_KEYWORDS,
-     "de_engine_state(engine)\n--\n\nPopulation, energies, violations, best index, "
-     "evaluations, generations, relative spread."},
-    {"evaluate_native", as_method<evaluate_native>(), METH_VARARGS | METH_KEYWORDS,
-     "evaluate_native(address, rows)\n--\n\nCalls a native fitness function once."},
     {nullptr, nullptr, 0, nullptr},
 };
 
+// The rows above followed by the declared entry points.
+PyMethodDef* all_methods() {
+    std::vector<EntryPoint> entries = de_engine_entry_points();
+    auto* table = new std::vector<PyMethodDef>();  // kept for the process
+    for (const PyMethodDef& row : methods)
+        if (row.ml_name != nullptr) table->push_back(row);
+    for (const EntryPoint& entry : entries) table->push_back(method_def(entry));
+    table->push_back({nullptr, nullptr, 0, nullptr});
+    return table->data();
+}
+
 PyModuleDef module_def = {
     PyModuleDef_HEAD_INIT, "ternavik._engine", "Native entry points of the ternavik package.",
-    0, methods, nullptr, nullptr, nullptr, nullptr,
+    0, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
 
 }  // namespace
@@ -104,6 +99,8 @@ PyModuleDef module_def = {
 
 TERNAVIK_MODULE_INIT(_engine) {
     return ternavik::entry_guard([]() -> ternavik::Result<ternavik::PyRef> {
+        if (ternavik::engine::module_def.m_methods == nullptr)
+            ternavik::engine::module_def.m_methods = ternavik::engine::all_methods();
         ternavik::PyRef module =
             ternavik::PyRef::steal(PyModule_Create2(&ternavik::engine::module_def, 3));
         if (!module) return ternavik::PyErr::fetch();

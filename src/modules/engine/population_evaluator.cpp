@@ -5,6 +5,7 @@
 
 #include "binding/array_view.hpp"
 #include "binding/numpy_api.hpp"
+#include "binding/python_call.hpp"
 
 namespace ternavik::engine {
 
@@ -53,15 +54,15 @@ PyRef PopulationEvaluator::population_array(const double* matrix, std::uint64_t 
     return PyRef::borrow(last_array_.get());
 }
 
-bool PopulationEvaluator::call(double* matrix, std::uint64_t rows, std::uint64_t cols, double* energies,
-                       double* violations) {
+bool PopulationEvaluator::call(double* matrix, std::uint64_t rows, std::uint64_t cols,
+                               double* energies, double* violations) {
     PyRef population = population_array(matrix, rows, cols);
-    PyRef arguments = make_tuple({population.release()});
-    PyRef returned = PyRef::steal(PyObject_Call(callable_.get(), arguments.get(), nullptr));
-    if (!returned) {
-        error = PyErr::fetch();
+    Result<PyRef> called = call_python(callable_.get(), {population.release()});
+    if (!called.ok()) {
+        error = std::move(called.error());
         return false;
     }
+    const PyRef& returned = called.value();
     if (violations == nullptr) return read(returned.get(), rows, energies);
     if (!PyTuple_Check(returned.get()) || PyTuple_Size(returned.get()) != 2) {
         error = PyErr::pending(PyExc_TypeError, "the evaluator must return (energies, violations)");
