@@ -1,9 +1,12 @@
 #include "binding/binder.hpp"
 
 #include <deque>
+#include <optional>
 #include <string>
 
 #include "binding/arguments.hpp"
+#include "binding/interrupt_check.hpp"
+#include "core/interruption.hpp"
 
 namespace ternavik {
 
@@ -45,9 +48,9 @@ PyErr not_native(const char* parameter, PyObject* object, const char* expected) 
         PyExc_TypeError,
         std::string("argument '") + parameter + "': expected " + expected + ", got '" +
             type_qualname(object) + "'" + why +
-            "; pass a native function as a numba cfunc, a ctypes or cffi function pointer "
-            "or a scipy.LowLevelCallable, through ternavik.differential_evolution or "
-            "ternavik.minimize");
+            "; pass a native function to ternavik.differential_evolution or ternavik.minimize "
+            "as a numba cfunc, a ctypes or cffi function pointer, or a scipy.LowLevelCallable, "
+            "which carry their signature");
 }
 
 std::uint64_t native_address(PyObject* object) {
@@ -64,7 +67,9 @@ Status convert_scalar(const Parameter& p, PyObject* object, std::uint64_t& integ
             Result<std::uint64_t> value = extract_u64(object);
             if (!value.ok()) return integer_error(p.name, std::move(value.error()));
             if (p.kind == Kind::code && value.value() >= p.limit)
-                return value_error(p.name, "unknown code " + std::to_string(value.value()));
+                return PyErr::pending(PyExc_ValueError, std::string("unknown ") + p.name +
+                                                            " code " +
+                                                            std::to_string(value.value()));
             integer = value.value();
             return ok_status();
         }
@@ -103,6 +108,20 @@ Result<ArrayView> convert_array(const Parameter& p, PyObject* object) {
         default: return convert_argument(p.name, object, extract_int64_vector);
     }
 }
+
+// Answers a kernel's "stop now?" from the interpreter's pending signals;
+// bodies run on the calling thread with the interpreter lock held.
+class SignalPoll final : public InterruptPoll {
+public:
+    bool stop_requested() override {
+        error = check_.poll();
+        return error.has_value();
+    }
+    std::optional<PyErr> error;
+
+private:
+    InterruptCheck check_;
+};
 
 }  // namespace
 
@@ -150,8 +169,15 @@ Result<PyRef> bind_and_run(const Signature& signature, Body body, PyObject* args
     Arguments arguments;
     Status bound = bind(signature, args, kwargs, arguments);
     if (!bound.ok()) return std::move(bound.error());
-    return body(arguments);
+    SignalPoll poll;
+    ScopedInterruptPoll installed(poll);
+    try {
+        return body(arguments);
+    } catch (const Interrupted&) {
+        return std::move(*poll.error);
+    }
 }
+
 
 PyMethodDef method_def(const EntryPoint& entry) {
     // Python keeps pointers to the docstrings: they live as long as the process.

@@ -17,7 +17,8 @@
 // resizes or frees an array), keeps the views until the body has built its
 // result and then releases them in reverse order. Its messages have one
 // form: a TypeError "argument '<name>': ..." for a wrong type, a ValueError
-// "argument '<name>': ..." for an integer out of range or an unknown code.
+// "argument '<name>': ..." for an integer out of range, and a ValueError
+// "unknown <name> code <value>" for a code past the last one.
 #include <cstddef>
 #include <cstdint>
 #include <vector>

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include "core/checked_size.hpp"
 #include "core/decision_passes.hpp"
 #include "core/nan_order.hpp"
 
@@ -259,7 +260,7 @@ Outcome<EntropyWeightResult> entropy_weight(const StridedMatrix& data,
     check_criterion_length(indicator_type.size(), m);
 
     // Five per-criterion vectors in one allocation.
-    std::vector<double> per_criterion(5 * m);
+    std::vector<double> per_criterion(allocation_elements({5, m}));
     double* low = per_criterion.data();
     double* high = low + m;
     double* sums = high + m;

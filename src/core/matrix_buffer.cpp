@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <new>
 
+#include "core/checked_size.hpp"
+
 namespace ternavik {
 
 namespace {
@@ -14,11 +16,8 @@ constexpr std::size_t huge_page = std::size_t{2} << 20;
 void FreeBuffer::operator()(double* buffer) const { std::free(buffer); }
 
 MatrixBuffer uninitialised_matrix(std::size_t rows, std::size_t cols) {
-    const std::size_t most = (static_cast<std::size_t>(-1) - huge_page) / sizeof(double);
-    if (cols != 0 && rows > most / cols) {
-        throw std::bad_array_new_length();
-    }
-    const std::size_t bytes = rows * cols * sizeof(double);
+    // At most PTRDIFF_MAX bytes, so rounding up to a huge page cannot wrap.
+    const std::size_t bytes = allocation_elements({rows, cols}) * sizeof(double);
     if (bytes < huge_page) {
         void* small = std::malloc(bytes == 0 ? 1 : bytes);
         if (small == nullptr) throw std::bad_alloc();

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include "core/checked_size.hpp"
 #include "core/decision_passes.hpp"
 #include "core/nan_order.hpp"
 
@@ -203,7 +204,7 @@ Outcome<std::vector<double>> topsis(const StridedMatrix& data,
     check_criterion_length(indicator_type.size(), m);
 
     // Six per-criterion vectors in one allocation: the scan, then the ideals.
-    std::vector<double> per_criterion(6 * m);
+    std::vector<double> per_criterion(allocation_elements({6, m}));
     double* base = per_criterion.data();
     const TopsisColumns columns{base, base + m, base + 2 * m};
     for (std::size_t j = 0; j < m; ++j) columns.low[j] = infinity, columns.high[j] = -infinity;

@@ -363,33 +363,37 @@ print("ok")
             f"{scenario}: exit {done.returncode}\n{done.stdout}\n{done.stderr}")
 
 
-BARE_INTS = [0, 1, 123456789, np.int64(7), np.uint64(4096)]
+# A call that takes an int for a function address crashes the process, so
+# each entry is probed in a child.
+BARE_INT_CALLS = {
+    "differential_evolution": "ternavik.differential_evolution(fun, [(0, 1)] * 2)",
+    "minimize": "ternavik.minimize(fun, [(0, 1)] * 2, pop=4, iters=1)",
+    "native_address": "ternavik.native_address(fun)",
+    "evaluate_native": "_engine.evaluate_native(fun, np.ones((2, 3)))",
+    "de_engine_evaluate": "_engine.de_engine_evaluate(handle, fun)",
+    "de_engine_run": "_engine.de_engine_run(handle, fun, 1, 0.0, 0.0, 100, 10.0)",
+}
 
 
-@pytest.mark.parametrize("fun", BARE_INTS, ids=repr)
-@pytest.mark.parametrize("entry", ["differential_evolution", "minimize", "native_address"])
-def test_a_bare_int_is_never_called_as_a_function(entry, fun):
-    import ternavik
-    call = {"differential_evolution": lambda: ternavik.differential_evolution(fun, [(0, 1)] * 2),
-            "minimize": lambda: ternavik.minimize(fun, [(0, 1)] * 2, pop=4, iters=1),
-            "native_address": lambda: ternavik.native_address(fun)}[entry]
-    with pytest.raises(TypeError, match="numba cfunc, a ctypes or cffi function pointer"):
-        call()
-
-
-@pytest.mark.parametrize("fun", BARE_INTS + [True, None, 1.5, "f"], ids=repr)
-def test_the_engine_takes_no_bare_int_for_a_native_function(fun):
-    from ternavik import _engine
-    with pytest.raises(TypeError, match="LowLevelCallable"):
-        _engine.evaluate_native(fun, np.ones((2, 3)))
-    handle = _engine.de_engine_create(np.zeros(2), np.ones(2), 6, 1, 0, 0, 0.5, 0.5, 0.7, 0,
-                                      False, 1, 2, np.empty(0), False, 1000)
-    _engine.de_engine_init(handle, 1, None)
-    if not callable(fun):
-        with pytest.raises(TypeError, match="LowLevelCallable"):
-            _engine.de_engine_evaluate(handle, fun)
-        with pytest.raises(TypeError, match="LowLevelCallable"):
-            _engine.de_engine_run(handle, fun, 1, 0.0, 0.0, 100, 10.0)
+@pytest.mark.parametrize("entry", sorted(BARE_INT_CALLS))
+def test_a_bare_int_is_never_called_as_a_function(entry):
+    done = child(f"""
+import numpy as np, ternavik
+from ternavik import _engine
+handle = _engine.de_engine_create(np.zeros(2), np.ones(2), 6, 1, 0, 0, 0.5, 0.5, 0.7, 0,
+                                  False, 1, 2, np.empty(0), False, 1000)
+_engine.de_engine_init(handle, 1, None)
+for fun in [0, 1, 123456789, 2**63, np.int64(7), np.uint64(4096)]:
+    try:
+        {BARE_INT_CALLS[entry]}
+    except TypeError as e:
+        assert "numba cfunc, a ctypes or cffi function pointer, or a scipy.LowLevelCallable" \
+            in str(e), e
+    else:
+        raise AssertionError(f"{{fun!r}} was taken")
+print("ok")
+""")
+    assert succeeded(done), f"exit {done.returncode}\n{done.stdout}\n{done.stderr}"
 
 
 def test_a_checked_native_function_still_reaches_the_engine(native):  # noqa: F811
@@ -403,3 +407,55 @@ def test_a_checked_native_function_still_reaches_the_engine(native):  # noqa: F8
     rows = np.arange(6.0).reshape(2, 3)
     assert _engine.evaluate_native(native_function(sphere), rows).tolist() == [5.0, 50.0]
     assert ternavik.minimize(sphere, [(-1, 1)] * 2, pop=8, iters=30, seed=1).fun < 1e-2
+
+
+# ---- Ctrl-C inside the package's long kernels ----------------------------------
+
+# Each call would run for many minutes; the child's time limit ends a kernel
+# that never looks for signals, so no timing is asserted here.
+KERNEL_CALLS = {
+    "gaussian promethee": (
+        "args = (rng.random((200_000, 5)), np.full((1, 5), 0.2), np.ones(5, np.int64),"
+        " np.full(5, 5, np.int64), np.zeros(5), np.zeros(5), np.full(5, 0.3))",
+        "_engine.promethee2_scores(*args)"),
+    "kendall coefficients": (
+        "rankings = np.argsort(rng.random((4000, 2000)), axis=1).astype(float)",
+        "_engine.rank_coefficients(rankings, 3)"),
+}
+
+KERNEL_CHILD = """
+import numpy as np
+from ternavik import _engine
+rng = np.random.default_rng(1)
+{setup}
+print("running", flush=True)
+try:
+    {call}
+except KeyboardInterrupt:
+    print("interrupted", flush=True)
+else:
+    print("not interrupted", flush=True)
+print(_engine.promethee2_scores(np.eye(3), np.ones((1, 3)), np.ones(3, np.int64),
+                                np.full(3, 5, np.int64), np.zeros(3), np.zeros(3),
+                                np.ones(3)).shape)
+print("ok", flush=True)
+"""
+
+
+@pytest.mark.parametrize("kernel", sorted(KERNEL_CALLS))
+def test_ctrl_c_stops_a_long_kernel(kernel):
+    setup, call = KERNEL_CALLS[kernel]
+    code = KERNEL_CHILD.format(setup=setup, call=call)
+    process = subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE, text=True)
+    watchdog = threading.Timer(CHILD_SECONDS, process.kill)
+    watchdog.start()
+    try:
+        assert process.stdout.readline().strip() == "running"
+        time.sleep(1.0)  # the kernel is running
+        process.send_signal(signal.SIGINT)
+        out, errors = process.communicate()
+    finally:
+        watchdog.cancel()
+        process.kill()
+    assert out.split() == ["interrupted", "(1,", "3)", "ok"], (kernel, out, errors)

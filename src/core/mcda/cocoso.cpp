@@ -8,6 +8,7 @@
 #include <cmath>
 
 #include "core/mcda/methods.hpp"
+#include "core/checked_size.hpp"
 #include "core/mcda/weighted_sums.hpp"
 
 namespace ternavik::mcda {
@@ -57,7 +58,8 @@ Outcome<BatchScores> cocoso(const MethodInput& input, double lambda) {
     const std::vector<double> weights = weight_rows(input);
     auto r = normalize_matrix(input.data, criterion_kinds(input), Normalization::minmax);
     const TransformedMatrix logs = logarithms_of(r.value());
-    BatchScores s(batch * n), p(batch * n), scores(batch * n);
+    const std::size_t size = allocation_elements({batch, n});
+    BatchScores s(size), p(size), scores(size);
     for_alternative_blocks(n, batch * m * 8, [&](std::size_t first, std::size_t size) {
         for (std::size_t k = 0; k < batch; ++k)
             sum_and_power_block(r.value(), logs, weights.data() + k * m, first, size,

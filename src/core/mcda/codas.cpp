@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "core/mcda/methods.hpp"
+#include "core/checked_size.hpp"
 #include "core/mcda/weighted_sums.hpp"
 
 namespace ternavik::mcda {
@@ -55,12 +56,13 @@ Outcome<BatchScores> codas(const MethodInput& input, double tau) {
     if (!normalized.ok()) return std::move(normalized.error());
     const TransformedMatrix& r = normalized.value();
     // min(r * w) is exactly min(r) * w for w >= 0 and max(r) * w for w < 0.
-    std::vector<double> nis(batch * m);
+    std::vector<double> nis(allocation_elements({batch, m}));
     for (std::size_t e = 0; e < nis.size(); ++e) {
         const double w = weights[e];
         nis[e] = (w < 0.0 ? r.ranges[e % m].max : r.ranges[e % m].min) * w;
     }
-    BatchScores euclid(batch * n), taxicab(batch * n), scores(batch * n);
+    const std::size_t size = allocation_elements({batch, n});
+    BatchScores euclid(size), taxicab(size), scores(size);
     for_alternative_blocks(n, batch * m, [&](std::size_t first, std::size_t size) {
         for (std::size_t k = 0; k < batch; ++k)
             distances_block(r, weights.data() + k * m, nis.data() + k * m, first, size,

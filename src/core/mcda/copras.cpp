@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "core/mcda/methods.hpp"
+#include "core/checked_size.hpp"
 #include "core/mcda/weighted_sums.hpp"
 
 namespace ternavik::mcda {
@@ -49,7 +50,7 @@ Outcome<BatchScores> copras(const MethodInput& input) {
     const bool any_cost = std::find(cost.begin(), cost.end(), 1) != cost.end();
     const std::vector<double> plus = weighted_sums(shares.value(), weights, batch, benefit.data());
     const std::vector<double> minus = weighted_sums(shares.value(), weights, batch, cost.data());
-    BatchScores scores(batch * n);
+    BatchScores scores(allocation_elements({batch, n}));
     for_each_weight_vector(batch, n, [&](std::size_t k) {
         relative_significance(plus.data() + k * n, minus.data() + k * n, n, any_cost,
                               scores.data() + k * n);

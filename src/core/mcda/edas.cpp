@@ -4,6 +4,7 @@
 // SP_i, SN_i are their weighted sums and the score is
 // (SP_i / max SP + (1 - SN_i / max SN)) / 2.
 #include "core/mcda/methods.hpp"
+#include "core/checked_size.hpp"
 #include "core/mcda/weighted_sums.hpp"
 
 namespace ternavik::mcda {
@@ -51,7 +52,8 @@ Outcome<BatchScores> edas(const MethodInput& input) {
             return distance_from_average(column, rows, kinds[j]);
         },
         "");
-    BatchScores positive(batch * n), negative(batch * n), scores(batch * n);
+    const std::size_t size = allocation_elements({batch, n});
+    BatchScores positive(size), negative(size), scores(size);
     for_alternative_blocks(n, batch * m, [&](std::size_t first, std::size_t size) {
         for (std::size_t k = 0; k < batch; ++k)
             distance_sums_block(t.value(), weights.data() + k * m, first, size,

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstddef>
 
+#include "core/interruption.hpp"
 #include "runtime/parallel_for.hpp"
 
 namespace ternavik::mcda {
@@ -26,17 +27,32 @@ void run_split(std::size_t count, std::size_t work, Body&& body) {
 }
 
 // body(first, size) over blocks of at most alternative_block alternatives
-// covering [0, n); `work_per_alternative` sizes the pool decision.
+// covering [0, n); `work_per_alternative` sizes the pool decision. A long
+// loop runs in rounds of blocks and looks for an interrupt between rounds
+// (check_interrupt); blocks write disjoint outputs, so rounds change nothing
+// in the results.
 template <class Body>
 void for_alternative_blocks(std::size_t n, std::size_t work_per_alternative, Body&& body) {
     const std::size_t blocks = (n + alternative_block - 1) / alternative_block;
-    run_split(blocks, n * work_per_alternative, [&](std::size_t begin, std::size_t end) {
-        for (std::size_t b = begin; b < end; ++b) {
-            const std::size_t first = b * alternative_block;
-            const std::size_t size = n - first < alternative_block ? n - first : alternative_block;
-            body(first, size);
-        }
-    });
+    const std::size_t block_work = alternative_block * work_per_alternative;
+    std::size_t per_round = blocks;
+    if (blocks > 1 && n * work_per_alternative > interrupt_round_work) {
+        per_round = interrupt_round_work / (block_work == 0 ? 1 : block_work);
+        if (per_round < pool_size()) per_round = pool_size();  // every worker busy
+    }
+    for (std::size_t start = 0; start < blocks; start += per_round) {
+        const std::size_t count = blocks - start < per_round ? blocks - start : per_round;
+        const std::size_t work = per_round == blocks ? n * work_per_alternative : count * block_work;
+        run_split(count, work, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t b = start + begin; b < start + end; ++b) {
+                const std::size_t first = b * alternative_block;
+                const std::size_t size =
+                    n - first < alternative_block ? n - first : alternative_block;
+                body(first, size);
+            }
+        });
+        if (start + count < blocks) check_interrupt();
+    }
 }
 
 }  // namespace ternavik::mcda

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "core/mcda/methods.hpp"
+#include "core/checked_size.hpp"
 #include "core/mcda/weighted_sums.hpp"
 
 namespace ternavik::mcda {
@@ -53,9 +54,9 @@ Outcome<BatchScores> mabac(const MethodInput& input) {
         for (std::size_t j = begin; j < end; ++j)
             means[j] = shifted_geometric_mean(r.value().row(j), n);
     });
-    std::vector<double> borders(batch * m);
+    std::vector<double> borders(allocation_elements({batch, m}));
     for (std::size_t e = 0; e < borders.size(); ++e) borders[e] = weights[e] * means[e % m];
-    BatchScores scores(batch * n);
+    BatchScores scores(allocation_elements({batch, n}));
     for_alternative_blocks(n, batch * m, [&](std::size_t first, std::size_t size) {
         for (std::size_t k = 0; k < batch; ++k)
             border_distance_block(r.value(), weights.data() + k * m, borders.data() + k * m,

@@ -2,6 +2,7 @@
 // T_j = (1 / n) w_j, the gap of alternative i is
 // sum_j (T_j - r_ij T_j) in criterion order (lower is better).
 #include "core/mcda/methods.hpp"
+#include "core/checked_size.hpp"
 #include "core/mcda/weighted_sums.hpp"
 
 namespace ternavik::mcda {
@@ -29,7 +30,7 @@ Outcome<BatchScores> mairca(const MethodInput& input) {
     const double share = 1.0 / static_cast<double>(n);
     for (double& t : rating) t = share * t;
     auto r = normalize_matrix(input.data, criterion_kinds(input), Normalization::minmax);
-    BatchScores gaps(batch * n);
+    BatchScores gaps(allocation_elements({batch, n}));
     for_alternative_blocks(n, batch * m, [&](std::size_t first, std::size_t size) {
         for (std::size_t k = 0; k < batch; ++k)
             gap_block(r.value(), rating.data() + k * m, first, size, gaps.data() + k * n + first);

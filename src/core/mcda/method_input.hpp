@@ -23,7 +23,8 @@ struct MethodInput {
     std::size_t batch() const { return weights.rows; }
 };
 
-// The shape checks every method makes before any arithmetic.
+// The shape checks every method makes before any arithmetic. Shapes whose
+// buffers cannot be allocated throw std::bad_alloc here, before any loop.
 std::optional<CoreError> check_method_input(const MethodInput& input);
 
 // The weights copied to a contiguous K x m row-major buffer.

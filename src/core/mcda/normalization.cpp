@@ -5,6 +5,8 @@
 
 #include <cmath>
 
+#include "core/checked_size.hpp"
+
 namespace ternavik::mcda {
 
 namespace {
@@ -164,7 +166,7 @@ Outcome<std::vector<double>> normalized_rows(const StridedMatrix& data,
     auto normalized = normalize_matrix(data, kind, method);
     if (!normalized.ok()) return std::move(normalized.error());
     const TransformedMatrix& r = normalized.value();
-    std::vector<double> rows(r.n * r.m);
+    std::vector<double> rows(allocation_elements({r.n, r.m}));
     for (std::size_t i = 0; i < r.n; ++i)
         for (std::size_t j = 0; j < r.m; ++j) rows[i * r.m + j] = r.row(j)[i];
     return rows;

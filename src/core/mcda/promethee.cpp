@@ -10,6 +10,7 @@
 #include <string>
 
 #include "core/mcda/methods.hpp"
+#include "core/checked_size.hpp"
 #include "core/mcda/preference_counts.hpp"
 #include "core/mcda/weighted_sums.hpp"
 
@@ -103,7 +104,7 @@ Outcome<BatchScores> promethee2(const MethodInput& input, const PreferenceFuncti
     const std::vector<double> outgoing = weighted_sums(plus, weights, batch);
     const std::vector<double> incoming = weighted_sums(minus, weights, batch);
     const double others = static_cast<double>(n) - 1.0;
-    BatchScores flows(batch * n);
+    BatchScores flows(allocation_elements({batch, n}));
     for (std::size_t e = 0; e < flows.size(); ++e)
         flows[e] = outgoing[e] / others - incoming[e] / others;
     return flows;

@@ -5,7 +5,9 @@
 #include <limits>
 #include <numeric>
 
+#include "core/checked_size.hpp"
 #include "core/decision_matrix.hpp"
+#include "core/interruption.hpp"
 #include "core/mcda/lane_sum.hpp"
 #include "runtime/parallel_for.hpp"
 
@@ -146,18 +148,27 @@ double rank_coefficient(RankCoefficient which, const double* x, const double* y,
 std::vector<double> coefficient_matrix(RankCoefficient which, const StridedMatrix& rankings) {
     const std::size_t k = rankings.rows;
     const std::size_t n = rankings.cols;
-    std::vector<double> rows(k * n);
+    std::vector<double> rows(allocation_elements({k, n}));
     for (std::size_t a = 0; a < k; ++a) {
         for (std::size_t i = 0; i < n; ++i) rows[a * n + i] = rankings.at(a, i);
     }
-    std::vector<double> result(k * k);
-    run_parallel(k * k, [&](std::size_t begin, std::size_t end) {
-        for (std::size_t e = begin; e < end; ++e) {
-            const double* x = rows.data() + e / k * n;
-            const double* y = rows.data() + e % k * n;
-            result[e] = rank_coefficient(which, x, y, n);
-        }
-    });
+    std::vector<double> result(allocation_elements({k, k}));
+    // In rounds of some milliseconds each, with a look for an interrupt
+    // between them; each entry is computed alone, so rounds change nothing.
+    const std::size_t entries = k * k;
+    std::size_t per_round = interrupt_round_work / (n == 0 ? 1 : n);
+    if (per_round < entries && per_round < pool_size()) per_round = pool_size();
+    for (std::size_t start = 0; start < entries; start += per_round) {
+        const std::size_t count = entries - start < per_round ? entries - start : per_round;
+        run_parallel(count, [&](std::size_t begin, std::size_t end) {
+            for (std::size_t e = start + begin; e < start + end; ++e) {
+                const double* x = rows.data() + e / k * n;
+                const double* y = rows.data() + e % k * n;
+                result[e] = rank_coefficient(which, x, y, n);
+            }
+        });
+        if (start + count < entries) check_interrupt();
+    }
     return result;
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "core/checked_size.hpp"
 #include "core/decision_matrix.hpp"
 #include "core/strided.hpp"
 #include "runtime/parallel_for.hpp"
@@ -49,7 +50,7 @@ void reduce_rows(const StridedMatrix& data, std::size_t width, const Add& add, d
     const std::size_t n = data.rows;
     const std::size_t size = rows_per_block(n, width);
     const std::size_t blocks = (n + size - 1) / size;
-    std::vector<double> partial(blocks * width, 0.0);
+    std::vector<double> partial(allocation_elements({blocks, width}), 0.0);
     run_parallel(blocks, [&](std::size_t begin, std::size_t end) {
         std::vector<double> row(data.cols);
         for (std::size_t b = begin; b < end; ++b) {
@@ -73,7 +74,7 @@ inline std::vector<Extremes> column_extremes(const StridedMatrix& data) {
     const std::size_t n = data.rows;
     const std::size_t m = data.cols;
     const std::size_t blocks = (n + reduction_rows - 1) / reduction_rows;
-    std::vector<Extremes> partial(blocks * m);
+    std::vector<Extremes> partial(allocation_elements({blocks, m}, sizeof(Extremes)));
     run_parallel(blocks, [&](std::size_t begin, std::size_t end) {
         std::vector<double> row(m);
         for (std::size_t b = begin; b < end; ++b) {

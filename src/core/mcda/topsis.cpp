@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "core/mcda/methods.hpp"
+#include "core/checked_size.hpp"
 #include "core/mcda/weighted_sums.hpp"
 
 namespace ternavik::mcda {
@@ -54,11 +55,11 @@ Outcome<BatchScores> topsis(const MethodInput& input, Normalization normalizatio
     if (!normalized.ok()) return std::move(normalized.error());
     const TransformedMatrix& r = normalized.value();
 
-    std::vector<double> ideals(2 * batch * m);
+    std::vector<double> ideals(allocation_elements({2, batch, m}));
     for (std::size_t k = 0; k < batch; ++k)
         weighted_ideals(r, weights.data() + k * m, ideals.data() + 2 * k * m,
                         ideals.data() + (2 * k + 1) * m);
-    BatchScores closeness(batch * n);
+    BatchScores closeness(allocation_elements({batch, n}));
     for_alternative_blocks(n, batch * m, [&](std::size_t first, std::size_t size) {
         for (std::size_t k = 0; k < batch; ++k)
             closeness_block(r, weights.data() + k * m, ideals.data() + 2 * k * m,

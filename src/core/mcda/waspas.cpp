@@ -3,6 +3,7 @@
 // exp(sum_j w_j ln r_ij) (r^0 = 1), score = lambda WSM_i + (1 - lambda) WPM_i.
 // lambda = 1 is WSM alone, lambda = 0 WPM alone.
 #include "core/mcda/methods.hpp"
+#include "core/checked_size.hpp"
 #include "core/mcda/weighted_sums.hpp"
 
 namespace ternavik::mcda {
@@ -36,7 +37,7 @@ Outcome<BatchScores> waspas(const MethodInput& input, double lambda) {
     auto r = normalize_matrix(input.data, criterion_kinds(input), Normalization::linear);
     if (!r.ok()) return std::move(r.error());
     const TransformedMatrix logs = logarithms_of(r.value());
-    BatchScores scores(batch * n);
+    BatchScores scores(allocation_elements({batch, n}));
     for_alternative_blocks(n, batch * m * 4, [&](std::size_t first, std::size_t size) {
         for (std::size_t k = 0; k < batch; ++k)
             waspas_block(r.value(), logs, weights.data() + k * m, lambda, first, size,

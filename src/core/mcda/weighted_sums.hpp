@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "core/checked_size.hpp"
 #include "core/mcda/column_pass.hpp"
 #include "core/mcda/loops.hpp"
 
@@ -32,7 +33,7 @@ inline std::vector<double> weighted_sums(const TransformedMatrix& terms,
                                          const char* include = nullptr) {
     const std::size_t n = terms.n;
     const std::size_t m = terms.m;
-    std::vector<double> sums(batch * n);
+    std::vector<double> sums(allocation_elements({batch, n}));
     for_alternative_blocks(n, batch * m, [&](std::size_t first, std::size_t size) {
         for (std::size_t k = 0; k < batch; ++k)
             weighted_block_sums(terms, weights.data() + k * m, include, first, size,

@@ -17,76 +17,13 @@
 namespace ternavik::engine {
 namespace {
 
-template <PyObject* (*Shim)(PyObject*, PyObject*, PyObject*)>
-constexpr PyCFunction as_method() {
-    return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(Shim));
-}
-
-PyMethodDef methods[] = {
-    {"entropy_weight", as_method<entropy_weight_entry>(), METH_VARARGS | METH_KEYWORDS,
-     "entropy_weight(data, indicator_type)\n--\n\n"},
-    {"topsis", as_method<topsis_entry>(), METH_VARARGS | METH_KEYWORDS,
-     "topsis(data, weights, indicator_type)\n--\n\n"},
-    {"topsis_scan", as_method<topsis_scan_entry>(), METH_VARARGS | METH_KEYWORDS,
-     "topsis_scan(block, state)\n--\n\n"},
-    {"topsis_ideals", as_method<topsis_ideals_entry>(), METH_VARARGS | METH_KEYWORDS,
-     "topsis_ideals(state, weights, indicator_type)\n--\n\n"},
-    {"topsis_closeness", as_method<topsis_closeness_entry>(), METH_VARARGS | METH_KEYWORDS,
-     "topsis_closeness(block, ideals)\n--\n\n"},
-    {"entropy_extremes", as_method<entropy_extremes_entry>(), METH_VARARGS | METH_KEYWORDS,
-     "entropy_extremes(block, state)\n--\n\n"},
-    {"entropy_sums", as_method<entropy_sums_entry>(), METH_VARARGS | METH_KEYWORDS,
-     "entropy_sums(block, extremes, indicator_type, state)\n--\n\n"},
-    {"entropy_weights", as_method<entropy_weights_entry>(), METH_VARARGS | METH_KEYWORDS,
-     "entropy_weights(extremes, sums, rows)\n--\n\n"},
-    {"entropy_scores", as_method<entropy_scores_entry>(), METH_VARARGS | METH_KEYWORDS,
-     "entropy_scores(block, extremes, weights, indicator_type)\n--\n\n"},
-    {"objective_weights", as_method<objective_weights_entry>(), METH_VARARGS | METH_KEYWORDS,
-     "objective_weights(data, indicator_type, method)\n--\n\n"},
-    {"rank_coefficients", as_method<rank_coefficients_entry>(), METH_VARARGS | METH_KEYWORDS,
-     "rank_coefficients(rankings, coefficient)\n--\n\n"},
-    {"normalize", as_method<normalize_entry>(), METH_VARARGS | METH_KEYWORDS,
-     "normalize(data, kinds, method)\n--\n\n"},
-    {"topsis_scores", as_method<topsis_scores_entry>(), METH_VARARGS | METH_KEYWORDS,
-     "topsis_scores(data, weights, kinds, normalization)\n--\n\n"},
-    {"vikor_scores", as_method<vikor_scores_entry>(), METH_VARARGS | METH_KEYWORDS,
-     "vikor_scores(data, weights, kinds, v)\n--\n\n"},
-    {"promethee2_scores", as_method<promethee2_scores_entry>(), METH_VARARGS | METH_KEYWORDS,
-     "promethee2_scores(data, weights, kinds, functions, q, p, s)\n--\n\n"},
-    {"copras_scores", as_method<copras_scores_entry>(), METH_VARARGS | METH_KEYWORDS,
-     "copras_scores(data, weights, kinds)\n--\n\n"},
-    {"waspas_scores", as_method<waspas_scores_entry>(), METH_VARARGS | METH_KEYWORDS,
-     "waspas_scores(data, weights, kinds, lam)\n--\n\n"},
-    {"edas_scores", as_method<edas_scores_entry>(), METH_VARARGS | METH_KEYWORDS,
-     "edas_scores(data, weights, kinds)\n--\n\n"},
-    {"moora_scores", as_method<moora_scores_entry>(), METH_VARARGS | METH_KEYWORDS,
-     "moora_scores(data, weights, kinds)\n--\n\n"},
-    {"aras_scores", as_method<aras_scores_entry>(), METH_VARARGS | METH_KEYWORDS,
-     "aras_scores(data, weights, kinds)\n--\n\n"},
-    {"mabac_scores", as_method<mabac_scores_entry>(), METH_VARARGS | METH_KEYWORDS,
-     "mabac_scores(data, weights, kinds)\n--\n\n"},
-    {"codas_scores", as_method<codas_scores_entry>(), METH_VARARGS | METH_KEYWORDS,
-     "codas_scores(data, weights, kinds, tau)\n--\n\n"},
-    {"cocoso_scores", as_method<cocoso_scores_entry>(), METH_VARARGS | METH_KEYWORDS,
-     "cocoso_scores(data, weights, kinds, lam)\n--\n\n"},
-    {"mairca_scores", as_method<mairca_scores_entry>(), METH_VARARGS | METH_KEYWORDS,
-     "mairca_scores(data, weights, kinds)\n--\n\n"},
-    {"marcos_scores", as_method<marcos_scores_entry>(), METH_VARARGS | METH_KEYWORDS,
-     "marcos_scores(data, weights, kinds)\n--\n\n"},
-    {"spotis_scores", as_method<spotis_scores_entry>(), METH_VARARGS | METH_KEYWORDS,
-     "spotis_scores(data, weights, kinds, bounds, esp)\n--\n\n"},
-    {nullptr, nullptr, 0, nullptr},
-};
-
-// The rows above followed by the declared entry points.
+// Every declared entry point, in the order help() lists them.
 PyMethodDef* all_methods() {
-    std::vector<EntryPoint> entries = de_engine_entry_points();
-    auto* table = new std::vector<PyMethodDef>();  // kept for the process
-    for (const PyMethodDef& row : methods)
-        if (row.ml_name != nullptr) table->push_back(row);
-    for (const EntryPoint& entry : entries) table->push_back(method_def(entry));
-    table->push_back({nullptr, nullptr, 0, nullptr});
-    return table->data();
+    std::vector<EntryPoint> entries;
+    for (auto* list : {decision_chunk_entry_points, weighting_entry_points,
+                       decision_method_entry_points, de_engine_entry_points})
+        for (const EntryPoint& entry : list()) entries.push_back(entry);
+    return method_table(entries);
 }
 
 PyModuleDef module_def = {

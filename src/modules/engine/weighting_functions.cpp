@@ -1,7 +1,8 @@
-// Objective weights and rank-agreement coefficients: bind and convert in
-// signature order, run the kernel, return arrays.
-#include "binding/arguments.hpp"
+// Objective weights and rank-agreement coefficients.
+#include <string>
+
 #include "binding/array_view.hpp"
+#include "binding/binder.hpp"
 #include "core/mcda/rank_correlation.hpp"
 #include "core/mcda/weighting.hpp"
 #include "entry_points.hpp"
@@ -10,68 +11,45 @@ namespace ternavik::engine {
 
 namespace {
 
-const char* const weights_parameters[] = {"data", "indicator_type", "method"};
-const ArgumentDescription weights_arguments{"objective_weights()", weights_parameters, 3};
+constexpr Parameter weights_parameters[] = {
+    {"data", Kind::float64_matrix},
+    {"indicator_type", Kind::int64_vector},
+    {"method", Kind::code, weighting_count},
+};
+constexpr Signature weights_signature{"objective_weights", weights_parameters};
 
-const char* const coefficients_parameters[] = {"rankings", "coefficient"};
-const ArgumentDescription coefficients_arguments{"rank_coefficients()", coefficients_parameters,
-                                                 2};
-
-// A method code below `count`, else the ValueError the caller sees.
-Result<std::uint64_t> method_code(const char* parameter, PyObject* object, std::uint64_t count) {
-    Result<std::uint64_t> code = convert_argument(parameter, object, extract_u64);
-    if (!code.ok() || code.value() < count) return code;
-    return from_core_error(CoreError{ErrorKind::value_error,
-                                     std::string("unknown ") + parameter + " code " +
-                                         std::to_string(code.value())});
-}
-
-Result<PyRef> objective_weights_body(PyObject* args, PyObject* kwargs) {
-    PyObject* slots[3];
-    Status bound = bind_arguments(weights_arguments, args, kwargs, slots);
-    if (!bound.ok()) return std::move(bound.error());
-    Result<ArrayView> data = convert_argument("data", slots[0], extract_float64_matrix);
-    if (!data.ok()) return std::move(data.error());
-    Result<ArrayView> kinds = convert_argument("indicator_type", slots[1], extract_int64_vector);
-    if (!kinds.ok()) return std::move(kinds.error());
-    Result<std::uint64_t> method = method_code("method", slots[2], weighting_count);
-    if (!method.ok()) return std::move(method.error());
-
+Result<PyRef> objective_weights_body(const Arguments& a) {
+    const StridedMatrix data = a.view(0).matrix();
+    const StridedVector<std::int64_t> kinds = a.view(1).int_vector();
+    if (kinds.size() != data.cols)
+        return PyErr::pending(PyExc_ValueError,
+                              "indicator_type has " + std::to_string(kinds.size()) +
+                                  " entries but data has " + std::to_string(data.cols) +
+                                  " criteria");
     Outcome<std::vector<double>> weights =
-        objective_weights(static_cast<Weighting>(method.value()), data.value().matrix(),
-                          kinds.value().int_vector());
+        objective_weights(static_cast<Weighting>(a.u64(2)), data, kinds);
     if (!weights.ok()) return from_core_error(std::move(weights.error()));
-    PyRef array = vector_to_array(std::move(weights.value()));
-    kinds.value().release();
-    data.value().release();
-    return array;
+    return vector_to_array(std::move(weights.value()));
 }
 
-Result<PyRef> rank_coefficients_body(PyObject* args, PyObject* kwargs) {
-    PyObject* slots[2];
-    Status bound = bind_arguments(coefficients_arguments, args, kwargs, slots);
-    if (!bound.ok()) return std::move(bound.error());
-    Result<ArrayView> rankings = convert_argument("rankings", slots[0], extract_float64_matrix);
-    if (!rankings.ok()) return std::move(rankings.error());
-    Result<std::uint64_t> which = method_code("coefficient", slots[1], rank_coefficient_count);
-    if (!which.ok()) return std::move(which.error());
+constexpr Parameter coefficients_parameters[] = {
+    {"rankings", Kind::float64_matrix},
+    {"coefficient", Kind::code, rank_coefficient_count},
+};
+constexpr Signature coefficients_signature{"rank_coefficients", coefficients_parameters};
 
-    const StridedMatrix matrix = rankings.value().matrix();
+Result<PyRef> rank_coefficients_body(const Arguments& a) {
+    const StridedMatrix matrix = a.view(0).matrix();
     std::vector<double> result =
-        coefficient_matrix(static_cast<RankCoefficient>(which.value()), matrix);
-    PyRef array = matrix_to_array(result.data(), matrix.rows, matrix.rows);
-    rankings.value().release();
-    return array;
+        coefficient_matrix(static_cast<RankCoefficient>(a.u64(1)), matrix);
+    return matrix_to_array(result.data(), matrix.rows, matrix.rows);
 }
 
 }  // namespace
 
-PyObject* objective_weights_entry(PyObject*, PyObject* args, PyObject* kwargs) {
-    return entry_guard([&] { return objective_weights_body(args, kwargs); });
-}
-
-PyObject* rank_coefficients_entry(PyObject*, PyObject* args, PyObject* kwargs) {
-    return entry_guard([&] { return rank_coefficients_body(args, kwargs); });
+std::vector<EntryPoint> weighting_entry_points() {
+    return {entry<weights_signature, objective_weights_body>(),
+            entry<coefficients_signature, rank_coefficients_body>()};
 }
 
 }  // namespace ternavik::engine

@@ -1,6 +1,5 @@
 // entropy_weight and topsis: bind and convert in signature order, run the
 // algorithm, hand the result buffers to NumPy without a copy.
-#include "binding/arguments.hpp"
 #include "binding/array_view.hpp"
 #include "core/entropy_weight.hpp"
 #include "core/topsis.hpp"
@@ -10,60 +9,31 @@ namespace ternavik {
 
 namespace {
 
-const char* const entropy_weight_parameters[] = {"data", "indicator_type"};
-const ArgumentDescription entropy_weight_arguments{"entropy_weight()", entropy_weight_parameters, 2};
-
-const char* const topsis_parameters[] = {"data", "weights", "indicator_type"};
-const ArgumentDescription topsis_arguments{"topsis()", topsis_parameters, 3};
-
-Result<PyRef> entropy_weight_body(PyObject* args, PyObject* kwargs) {
-    PyRef slots[2];
-    Status bound = bind_arguments(entropy_weight_arguments, args, kwargs, slots);
-    if (!bound.ok()) return std::move(bound.error());
-    Result<ArrayView> data = convert_argument("data", slots[0].get(), extract_float64_matrix);
-    if (!data.ok()) return std::move(data.error());
-    Result<ArrayView> kinds = convert_argument("indicator_type", slots[1].get(), extract_int64_vector);
-    if (!kinds.ok()) return std::move(kinds.error());
-
-    Outcome<EntropyWeightResult> result =
-        entropy_weight(data.value().matrix(), kinds.value().int_vector());
-    if (!result.ok()) return from_core_error(std::move(result.error()));
-    PyRef weights = vector_to_array(std::move(result.value().weights));
-    PyRef scores = vector_to_array(std::move(result.value().scores));
-    kinds.value().release();
-    data.value().release();
-    return make_tuple({weights.release(), scores.release()});
-}
-
-Result<PyRef> topsis_body(PyObject* args, PyObject* kwargs) {
-    PyRef slots[3];
-    Status bound = bind_arguments(topsis_arguments, args, kwargs, slots);
-    if (!bound.ok()) return std::move(bound.error());
-    Result<ArrayView> data = convert_argument("data", slots[0].get(), extract_float64_matrix);
-    if (!data.ok()) return std::move(data.error());
-    Result<ArrayView> weights = convert_argument("weights", slots[1].get(), extract_float64_vector);
-    if (!weights.ok()) return std::move(weights.error());
-    Result<ArrayView> kinds = convert_argument("indicator_type", slots[2].get(), extract_int64_vector);
-    if (!kinds.ok()) return std::move(kinds.error());
-
-    Outcome<std::vector<double>> closeness = topsis(
-        data.value().matrix(), weights.value().float_vector(), kinds.value().int_vector());
-    if (!closeness.ok()) return from_core_error(std::move(closeness.error()));
-    PyRef array = vector_to_array(std::move(closeness.value()));
-    kinds.value().release();
-    weights.value().release();
-    data.value().release();
-    return array;
-}
+constexpr Parameter entropy_weight_parameters[] = {{"data", Kind::float64_matrix},
+                                                   {"indicator_type", Kind::int64_vector}};
+constexpr Parameter topsis_parameters[] = {{"data", Kind::float64_matrix},
+                                           {"weights", Kind::float64_vector},
+                                           {"indicator_type", Kind::int64_vector}};
 
 }  // namespace
 
-PyObject* entropy_weight_entry(PyObject*, PyObject* args, PyObject* kwargs) {
-    return entry_guard([&] { return entropy_weight_body(args, kwargs); });
+const Signature entropy_weight_signature{"entropy_weight", entropy_weight_parameters};
+const Signature topsis_signature{"topsis", topsis_parameters};
+
+Result<PyRef> entropy_weight_body(const Arguments& a) {
+    Outcome<EntropyWeightResult> result =
+        entropy_weight(a.view(0).matrix(), a.view(1).int_vector());
+    if (!result.ok()) return from_core_error(std::move(result.error()));
+    PyRef weights = vector_to_array(std::move(result.value().weights));
+    PyRef scores = vector_to_array(std::move(result.value().scores));
+    return make_tuple({weights.release(), scores.release()});
 }
 
-PyObject* topsis_entry(PyObject*, PyObject* args, PyObject* kwargs) {
-    return entry_guard([&] { return topsis_body(args, kwargs); });
+Result<PyRef> topsis_body(const Arguments& a) {
+    Outcome<std::vector<double>> closeness =
+        topsis(a.view(0).matrix(), a.view(1).float_vector(), a.view(2).int_vector());
+    if (!closeness.ok()) return from_core_error(std::move(closeness.error()));
+    return vector_to_array(std::move(closeness.value()));
 }
 
 }  // namespace ternavik

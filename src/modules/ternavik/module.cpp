@@ -15,15 +15,6 @@ namespace ternavik {
 
 namespace {
 
-PyMethodDef entropy_weight_def = {"entropy_weight",
-                                  reinterpret_cast<PyCFunction>(
-                                      reinterpret_cast<void (*)()>(entropy_weight_entry)),
-                                  METH_VARARGS | METH_KEYWORDS,
-                                  "entropy_weight(data, indicator_type)\n--\n\n"};
-PyMethodDef topsis_def = {"topsis",
-                          reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(topsis_entry)),
-                          METH_VARARGS | METH_KEYWORDS, "topsis(data, weights, indicator_type)\n--\n\n"};
-
 PyModuleDef module_def = {
     PyModuleDef_HEAD_INIT, "_ternavik", "", 0, nullptr, nullptr, nullptr, nullptr, nullptr,
 };
@@ -64,6 +55,10 @@ Status add_function(PyObject* module, PyMethodDef* def) {
 }
 
 Status module_body(PyObject* module) {
+    // Python keeps pointers to the rows: they live as long as the process.
+    static PyMethodDef entropy_weight_def =
+        method_def(entry<entropy_weight_signature, entropy_weight_body>());
+    static PyMethodDef topsis_def = method_def(entry<topsis_signature, topsis_body>());
     Status added = add_function(module, &entropy_weight_def);
     if (!added.ok()) return added;
     added = add_function(module, &topsis_def);
