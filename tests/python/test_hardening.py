@@ -459,3 +459,99 @@ def test_ctrl_c_stops_a_long_kernel(kernel):
         watchdog.cancel()
         process.kill()
     assert out.split() == ["interrupted", "(1,", "3)", "ok"], (kernel, out, errors)
+
+
+# ---- _engine: scalars that free arrays, sizes that wrap ------------------------
+
+# A conversion that runs Python code resizes (and so frees) an array of the
+# same call. The arrays are large enough to live in their own mapping, so
+# reading one after it is freed faults at once.
+FREEING_PRELUDE = """
+import numpy as np
+from ternavik import _engine
+data = np.ones((3000, 500)); kinds = np.ones(500, np.int64); weights = np.full((1, 500), 0.002)
+state = np.ones((2, 500_000))
+def free(array):
+    array.resize((2, 2), refcheck=False)
+class Code:
+    def __index__(self):
+        free(data); free(state); return 0
+class Half(int):
+    def __float__(self):
+        free(data); return 0.5
+def outcome(call):
+    try:
+        call()
+    except ValueError as e:
+        return "ValueError"
+    return "result"
+"""
+
+FREEING_CALLS = {
+    "normalize": "_engine.normalize(data, kinds, Code())",
+    "topsis_scores": "_engine.topsis_scores(data, weights, kinds, Code())",
+    "vikor_scores": "_engine.vikor_scores(data, weights, kinds, Half(0))",
+    "rank_coefficients": "_engine.rank_coefficients(data, Code())",
+    "entropy_weights": "_engine.entropy_weights(state, state, Code())",
+    "objective_weights": "_engine.objective_weights(data, kinds, Code())",
+}
+
+
+@pytest.mark.parametrize("entry", sorted(FREEING_CALLS))
+def test_scalars_are_converted_before_any_array_is_read(entry):
+    done = child(FREEING_PRELUDE + f"""
+print(outcome(lambda: {FREEING_CALLS[entry]}))
+print("ok")
+""")
+    assert succeeded(done), f"exit {done.returncode}\n{done.stdout}\n{done.stderr}"
+    # every array is read as it is after the conversion: (2, 2), which no
+    # longer matches the others (the last two take any matching shapes)
+    expected = "result" if entry in ("rank_coefficients", "entropy_weights") else "ValueError"
+    assert done.stdout.split()[0] == expected
+
+
+EMPTY_EXTRAS = {
+    "topsis_scores": "0", "vikor_scores": "0.5", "waspas_scores": "0.5", "codas_scores": "0.02",
+    "cocoso_scores": "0.5",
+    "promethee2_scores": "np.empty(0, np.int64), np.empty(0), np.empty(0), np.empty(0)",
+    "spotis_scores": "np.empty((0, 2)), np.empty(0)",
+}
+SCORES = sorted(["copras_scores", "edas_scores", "moora_scores", "aras_scores", "mabac_scores",
+                 "mairca_scores", "marcos_scores", *EMPTY_EXTRAS])
+
+
+def test_output_sizes_never_wrap():
+    calls = "\n".join(
+        f"expect(lambda: _engine.{name}(np.empty((2**20, 0)), np.empty((2**44 + 1, 0)), "
+        f"np.empty(0, np.int64){', ' + EMPTY_EXTRAS[name] if name in EMPTY_EXTRAS else ''}))"
+        for name in SCORES)
+    done = child(f"""
+import numpy as np, ternavik
+from ternavik import _engine
+def expect(call):
+    try:
+        call()
+    except (MemoryError, ValueError):
+        return
+    raise AssertionError("no error")
+{calls}
+expect(lambda: _engine.rank_coefficients(np.empty((2**32, 0)), 0))
+expect(lambda: ternavik.correlation_matrix(np.empty((2**31, 0))))
+expect(lambda: _engine.de_engine_create(np.zeros(2), np.ones(2), 2**62, 1, 0, 0, 0.5, 0.5, 0.7,
+                                        0, False, 1, 2, np.empty(0), False, 1000))
+print("ok")
+""")
+    assert len(SCORES) == 14
+    assert succeeded(done), f"exit {done.returncode}\n{done.stdout}\n{done.stderr}"
+
+
+@pytest.mark.parametrize("call", [
+    lambda e: e.objective_weights(np.ones((4, 3)), np.ones(2, np.int64), 0),
+    lambda e: e.entropy_weight(np.ones((4, 3)), np.ones(2, np.int64)),
+    lambda e: e.topsis(np.ones((4, 3)), np.ones(2), np.ones(3, np.int64)),
+    lambda e: e.topsis(np.ones((4, 3)), np.ones(3), np.ones(4, np.int64)),
+])
+def test_mismatched_lengths_are_the_callers_value_error(call):
+    from ternavik import _engine
+    with pytest.raises(ValueError, match="indicator_type|weights"):
+        call(_engine)
