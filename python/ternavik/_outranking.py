@@ -228,7 +228,8 @@ class MultimooraResult(NamedTuple):
 
 def _min_ranks(scores: npt.NDArray[np.float64], higher: bool) -> npt.NDArray[np.int64]:
     keyed = -scores if higher else scores
-    return 1 + (keyed[None, :] < keyed[:, None]).sum(axis=1)
+    out: npt.NDArray[np.int64] = 1 + (keyed[None, :] < keyed[:, None]).sum(axis=1)
+    return out
 
 
 def _dominance_rank(ranks: npt.NDArray[np.int64]) -> npt.NDArray[np.float64]:

@@ -134,7 +134,8 @@ class _Sampler:
     def _simplex(self, count: int) -> npt.NDArray[np.float64]:
         """count vectors uniform on the simplex: normalised exponential draws."""
         draws = self.rng.standard_exponential((count, self.m))
-        return draws / draws.sum(axis=1, keepdims=True)
+        out: npt.NDArray[np.float64] = draws / draws.sum(axis=1, keepdims=True)
+        return out
 
     def draw(self, count: int) -> npt.NDArray[np.float64]:
         if self.low is not None and self.high is not None:
@@ -154,6 +155,7 @@ class _Sampler:
         return out
 
     def _rejected(self, count: int) -> npt.NDArray[np.float64]:
+        assert self.low is not None and self.high is not None
         kept = []
         have, tried = 0, 0
         while have < count:
@@ -271,4 +273,5 @@ def _own_first(scores: npt.NDArray[np.float64], rows: npt.NDArray[np.intp],
     """1.0 where alternative rows[k] ranks first in score row k, else 0.0."""
     own = scores[np.arange(rows.size), rows]
     best = np.nanmax(scores, axis=1) if higher else np.nanmin(scores, axis=1)
-    return (own == best).astype(np.float64)
+    out: npt.NDArray[np.float64] = (own == best).astype(np.float64)
+    return out

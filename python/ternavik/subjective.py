@@ -415,7 +415,8 @@ def _position_weights(n: int, method: str) -> Vector:
     if method == "rs":
         return 2.0 * (n + 1 - positions) / (n * (n + 1))
     reciprocal = 1.0 / positions
-    return reciprocal / reciprocal.sum()
+    out: Vector = reciprocal / reciprocal.sum()
+    return out
 
 
 def rank_order(ranks: Any, *, method: str = "roc") -> Any:
