@@ -2,6 +2,7 @@
 
 import math
 import numbers
+import os
 import warnings
 from dataclasses import dataclass, field
 from typing import Any, List, Optional, Tuple
@@ -101,8 +102,9 @@ def _strategy(strategy: Any) -> Tuple[int, int]:
 
 
 def _mutation(mutation: Any) -> Tuple[float, float]:
+    """F, or the dithering range (given in either order, as SciPy takes it)."""
     message = ("The mutation constant must be a float in U[0, 2), or specified as a "
-               "tuple(min, max) where min < max and min, max are in U[0, 2).")
+               "tuple(min, max) where min, max are in U[0, 2).")
     if isinstance(mutation, numbers.Real):
         constant = float(mutation)
         if not 0 <= constant < 2:
@@ -112,9 +114,49 @@ def _mutation(mutation: Any) -> Tuple[float, float]:
         low, high = (float(m) for m in mutation)
     except (TypeError, ValueError):
         raise InputError(message) from None
-    if not (0 <= low < 2 and 0 <= high < 2 and low < high):
+    if not (0 <= low < 2 and 0 <= high < 2):
         raise InputError(message)
-    return low, high
+    return min(low, high), max(low, high)
+
+
+def _count(value: Any, name: str) -> int:
+    """A whole number of at least 0 (a float that is one is taken as well)."""
+    if isinstance(value, (bool, np.bool_)):
+        raise InputError(f"{name} must be a whole number, got {value!r}")
+    if isinstance(value, numbers.Integral):
+        number = int(value)
+    elif isinstance(value, numbers.Real) and math.isfinite(value) and value == int(value):
+        number = int(value)
+    else:
+        raise InputError(f"{name} must be a whole number, got {value!r}")
+    if number < 0:
+        raise InputError(f"{name} must be at least 0, got {number}")
+    return number
+
+
+def _budget(maxfev: Any) -> Optional[int]:
+    """maxfev as a count, None (or infinity) for no limit."""
+    if maxfev is None or (isinstance(maxfev, numbers.Real) and maxfev == math.inf):
+        return None
+    return min(_count(maxfev, "maxfev"), 2 ** 64 - 1)
+
+
+def _check_population_size(pop: int, n: int) -> None:
+    """A population the machine cannot hold is a MemoryError before anything
+    is allocated (the engine holds it and its trials, 8 bytes a value)."""
+    needed = 16 * pop * n
+    memory = _physical_memory()
+    if needed >= 2 ** 63 or (memory and needed > memory):
+        raise MemoryError(f"a population of {pop} x {n} needs {needed / 2 ** 30:.3g} GiB of "
+                          f"working memory; choose a smaller popsize")
+
+
+def _physical_memory() -> int:
+    """Bytes of memory in the machine, or 0 when unknown."""
+    try:
+        return int(os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES"))
+    except (AttributeError, ValueError, OSError):
+        return 0
 
 
 def _seed_key(rng: Any, seed: Any) -> Tuple[int, int]:
@@ -158,11 +200,17 @@ def _integrality(integrality: Any, low: np.ndarray, high: np.ndarray
     return mask, engine_low, engine_high
 
 
+def _free_count(low: np.ndarray, high: np.ndarray) -> int:
+    """Coordinates the search can move: a fixed one adds nothing to explore,
+    so, as in SciPy, it does not enlarge the population."""
+    return max(1, int(np.count_nonzero(low != high)))
+
+
 def _population(init: Any, popsize: int, low: np.ndarray, high: np.ndarray,
-                key: Tuple[int, int]) -> Tuple[int, int, Optional[np.ndarray]]:
+                key: Tuple[int, int], free: int) -> Tuple[int, int, Optional[np.ndarray]]:
     n = low.size
     if isinstance(init, str):
-        pop = max(5, int(popsize) * n)
+        pop = max(5, popsize * free)
         if init == "latinhypercube":
             return pop, _INIT_LATIN_HYPERCUBE, None
         if init == "random":
@@ -211,12 +259,14 @@ def read_settings(func: Any, bounds: Any, args: Any, strategy: Any, maxiter: int
         raise InputError("bounds_handling must be 'reinitialize' or 'clip'")
     if updating not in ("immediate", "deferred"):
         raise InputError("updating must be 'immediate' or 'deferred'")
-    for name, value in (("maxfev", maxfev), ("maxtime", maxtime)):
-        if value is not None and not value >= 0:
-            raise InputError(f"{name} must be None or at least 0")
+    maxiter, maxfev = _count(maxiter, "maxiter"), _budget(maxfev)
+    if maxtime is not None and not maxtime >= 0:
+        raise InputError("maxtime must be None or at least 0")
     key = _seed_key(rng, seed)
     mask, engine_low, engine_high = _integrality(integrality, low, high)
-    pop, init_kind, init_rows = _population(init, popsize, engine_low, engine_high, key)
+    pop, init_kind, init_rows = _population(init, _count(popsize, "popsize"), engine_low,
+                                            engine_high, key, _free_count(low, high))
+    _check_population_size(pop, low.size)
     if x0 is not None:
         init_rows = _with_x0(x0, pop, init_kind, init_rows, low, high, engine_low, engine_high,
                              key)

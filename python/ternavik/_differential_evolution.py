@@ -247,12 +247,20 @@ def _polish(settings: Settings, evaluator: Any, engine: "EngineHandle", res: Opt
         kwargs["constraints"] = [c.original for c in settings.constraints]
     if disp:
         print(f"Polishing solution with '{method}'")
-    objective = scalar_objective(settings)
-    if callable(polish):
-        polished = minimize(objective, np.copy(res.x), **kwargs)
-    else:
-        polished = minimize(objective, np.copy(res.x), method=method, **kwargs)
-    res.nfev += int(getattr(polished, "nfev", 0))
+    left = None if settings.maxfev is None else settings.maxfev - res.nfev
+    if left is not None and left <= 0:
+        return
+    objective = _Budgeted(scalar_objective(settings), left)
+    try:
+        if callable(polish):
+            polished = minimize(objective, np.copy(res.x), **kwargs)
+        else:
+            polished = minimize(objective, np.copy(res.x), method=method, **kwargs)
+    except _BudgetSpent:
+        # The local method would have gone past maxfev: keep the best point
+        # it evaluated within the budget.
+        polished = OptimizeResult(x=objective.best_x, fun=objective.best_fun, success=True)
+    res.nfev += objective.calls
     better = (polished.fun < res.fun and getattr(polished, "success", True)
               and np.all(polished.x <= settings.high) and np.all(settings.low <= polished.x))
     if better:
@@ -264,6 +272,29 @@ def _polish(settings: Settings, evaluator: Any, engine: "EngineHandle", res: Opt
         res.population_energies[best] = res.fun
         if settings.constraints:
             _add_constraint_fields(settings, res)
+
+
+class _BudgetSpent(Exception):
+    """The polishing objective was asked for one evaluation too many."""
+
+
+class _Budgeted:
+    """An objective that counts its calls, remembers its best point and
+    refuses to run past `left` calls (None: no limit)."""
+
+    def __init__(self, objective: Callable[[np.ndarray], float], left: Optional[int]) -> None:
+        self.objective, self.left, self.calls = objective, left, 0
+        self.best_x: Optional[np.ndarray] = None
+        self.best_fun = math.inf
+
+    def __call__(self, x: np.ndarray) -> float:
+        if self.left is not None and self.calls >= self.left:
+            raise _BudgetSpent
+        self.calls += 1
+        value = self.objective(x)
+        if value < self.best_fun:
+            self.best_x, self.best_fun = np.array(x, dtype=np.float64), value
+        return value
 
 
 def minimize_population(fun: Any, native: Optional[int], low: np.ndarray, high: np.ndarray,

@@ -283,7 +283,7 @@ def test_rejected_arguments():
     with pytest.raises(ValueError, match="valid mutation strategy"):
         differential_evolution(sphere_point, BOX3, strategy="best3bin")
     with pytest.raises(ValueError, match="mutation constant"):
-        differential_evolution(sphere_point, BOX3, mutation=(1.0, 0.5))
+        differential_evolution(sphere_point, BOX3, mutation=(1.0, 2.5))
     with pytest.raises(ValueError, match="finite"):
         differential_evolution(sphere_point, [(0, np.inf)])
     with pytest.raises(ValueError, match="outside the specified bounds"):
