@@ -155,6 +155,13 @@ class Evaluator:
             energies[feasible] = self._energies(np.ascontiguousarray(rows[feasible]))
         return energies, violations
 
+    # For loops that evaluate rows themselves.
+    def energies(self, rows: np.ndarray) -> np.ndarray:
+        return self._energies(rows)
+
+    def constrained_energies(self, rows: np.ndarray) -> Tuple[np.ndarray, np.ndarray]:
+        return self._constrained(rows)
+
     def nfev(self, engine: Any) -> int:
         if self.fitness is self.s.native:
             return int(engine.state()[4])

@@ -20,6 +20,7 @@ from typing import Any, Callable, Dict, List, Optional, Tuple
 
 import numpy as np
 
+from ._de_callable import CallableStrategyLoop
 from ._de_evaluation import make_evaluator, scalar_objective
 from ._optional import import_optional
 from ._result import OptimizeResult
@@ -43,7 +44,8 @@ _MESSAGES = {
 
 
 def differential_evolution(func: Any, bounds: Any, args: Tuple[Any, ...] = (),
-                           strategy: Any = "best1bin", maxiter: int = 1000, popsize: int = 15,
+                           strategy: Any = "best1bin", maxiter: Optional[int] = None,
+                           popsize: int = 15,
                            tol: float = 0.01, mutation: Any = (0.5, 1),
                            recombination: float = 0.7, rng: Any = None,
                            callback: Optional[Callable[..., Any]] = None, disp: bool = False,
@@ -79,6 +81,43 @@ def differential_evolution(func: Any, bounds: Any, args: Tuple[Any, ...] = (),
       function. The numbers differ from SciPy's for the same seed.
     - NaN values count as +inf. A run that never sees a finite value reports
       ``success=False``.
+    - As in SciPy the population lives in the unit cube and is mapped into
+      the bounds for evaluation, so a converged population collapses onto
+      one point and the ``tol`` test ends the run. ``func`` gets its own copy
+      of the points: what it writes there changes nothing.
+    - ``strategy`` may be a callable ``strategy(candidate, population, rng)``
+      returning a trial of shape (N,) (``population`` in the bounds'
+      coordinates; components outside the bounds are redrawn), or one of the
+      self-adaptive strategies, which set F and CR per individual from what
+      succeeded and ignore ``mutation``, ``recombination`` and ``updating``
+      (their generations are always deferred):
+
+      * ``"jde"``: J. Brest, S. Greiner, B. Boskovic, M. Mernik and
+        V. Zumer, "Self-adapting control parameters in differential
+        evolution", IEEE TEVC 10(6), 2006. rand/1/bin; each individual's F
+        (in [0.1, 1)) and CR are redrawn with probability 0.1 and survive
+        with the trials they made.
+      * ``"lshade"``: R. Tanabe and A. Fukunaga, "Improving the search
+        performance of SHADE using linear population size reduction", IEEE
+        CEC 2014. current-to-pbest/1/bin (p = 0.11) with an archive of 2.6
+        times the population, success-history memories of F and CR (H = 6,
+        weighted Lehmer means), and a population that shrinks linearly to 4
+        over the evaluation budget.
+      * ``"jso"``: J. Brest, M. S. Maucec and B. Boskovic, "Single objective
+        real-parameter optimization: algorithm jSO", IEEE CEC 2017. As
+        L-SHADE with H = 5 (the last entry fixed at 0.9), memories moving
+        halfway to each new mean, an archive as large as the population, p
+        from 0.25 down to 0.125, the weighted current-to-pBest-w/1 mutation
+        and its staged bounds on F and CR.
+
+      For these, ``popsize`` sets the initial size (``popsize`` times the
+      number of free parameters; the papers use 18 x N and 25 ln(N) sqrt(N)).
+      The population shrinks over ``maxfev`` evaluations; without
+      ``maxfev``, over what ``maxiter`` generations spend. ``maxiter``
+      defaults to 1000 generations, or to no limit for an adaptive strategy
+      given ``maxfev``. A component that leaves the bounds goes halfway from
+      its parent to the bound it crossed.
+    - Polishing counts towards ``maxfev`` and stops where it is spent.
     """
     settings = read_settings(func, bounds, args, strategy, maxiter, popsize, tol, mutation,
                              recombination, rng, seed, init, atol, updating, workers,
@@ -94,7 +133,8 @@ def differential_evolution(func: Any, bounds: Any, args: Tuple[Any, ...] = (),
 def _solve(settings: Settings, evaluator: Any, callback: Any, disp: bool, polish: Any,
            progress: bool) -> OptimizeResult:
     start = time.monotonic()
-    engine = EngineHandle(settings)
+    engine: Any = (CallableStrategyLoop(settings, evaluator) if settings.strategy_callable
+                   else EngineHandle(settings))
     engine.evaluate(evaluator.fitness)
     status, nit = _generations(settings, engine, evaluator.fitness, callback, disp, progress,
                                start)
@@ -314,6 +354,7 @@ def minimize_population(fun: Any, native: Optional[int], low: np.ndarray, high: 
         (), None, None, False, "clip", None, None)
     # The short form checks its own ranges (F up to 2 included) and sizes.
     settings.pop, settings.native, settings.F, settings.F_high = pop, native, F, F
+    settings.scaled = False  # its results are fixed in box coordinates
     rows_fitness = native if native is not None else _rows_fitness(fun, pop)
     engine = EngineHandle(settings)
     engine.evaluate(rows_fitness)
