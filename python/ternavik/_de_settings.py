@@ -2,6 +2,7 @@
 
 import math
 import numbers
+import operator
 import os
 import warnings
 from dataclasses import dataclass, field
@@ -165,9 +166,10 @@ def _count(value: Any, name: str) -> int:
     if isinstance(value, (bool, np.bool_)):
         raise InputError(f"{name} must be a whole number, got {value!r}")
     if isinstance(value, numbers.Integral):
-        number = int(value)
-    elif isinstance(value, numbers.Real) and math.isfinite(value) and value == int(value):
-        number = int(value)
+        number = operator.index(value)
+    elif (isinstance(value, numbers.Real) and math.isfinite(float(value))
+          and float(value).is_integer()):
+        number = int(float(value))
     else:
         raise InputError(f"{name} must be a whole number, got {value!r}")
     if number < 0:
