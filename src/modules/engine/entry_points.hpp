@@ -38,6 +38,12 @@ PyObject* mairca_scores_entry(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* marcos_scores_entry(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* spotis_scores_entry(PyObject* self, PyObject* args, PyObject* kwargs);
 
+// Outranking, grey relations and stochastic rank counts (outranking_methods.cpp).
+PyObject* promethee1_flows_entry(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* electre1_outranking_entry(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* gra_scores_entry(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* rank_counts_entry(PyObject* self, PyObject* args, PyObject* kwargs);
+
 // Decision analysis: the whole functions, then the pieces for row blocks.
 // entropy_weight_entry and topsis_entry are _ternavik's own, built into
 // this module too (see modules/ternavik/entry_points.hpp).
