@@ -14,6 +14,7 @@ PyObject* de_engine_create(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* de_engine_init(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* de_engine_evaluate(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* de_engine_run(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* de_engine_configure(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* de_engine_state(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* evaluate_native(PyObject* self, PyObject* args, PyObject* kwargs);
 

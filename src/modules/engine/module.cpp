@@ -87,6 +87,9 @@ PyMethodDef methods[] = {
      "de_engine_create(low, high, pop, mutation, crossover, bounds_handling, F, F_high, CR, "
      "selection, immediate, key0, key1, integrality, constrained, parallel_threshold)\n--\n\n"
      "A new differential-evolution engine handle."},
+    {"de_engine_configure", as_method<de_engine_configure>(), METH_VARARGS | METH_KEYWORDS,
+     "de_engine_configure(engine, adaptation, budget, scale_low, scale_high, objective_copy)"
+     "\n--\n\nAdaptation, unit-cube scaling and copies for the fitness, before init."},
     {"de_engine_init", as_method<de_engine_init>(), METH_VARARGS | METH_KEYWORDS,
      "de_engine_init(engine, kind, rows)\n--\n\nSets the initial population."},
     {"de_engine_evaluate", as_method<de_engine_evaluate>(), METH_VARARGS | METH_KEYWORDS,
