@@ -8,8 +8,11 @@ Every run uses the same seed, so the curves are the same on any machine and for 
 number of threads.
 """
 
+from typing import List
+
 import matplotlib.pyplot as plt
 import numpy as np
+import numpy.typing as npt
 
 import ternavik
 from ternavik.functions import rastrigin
@@ -17,13 +20,16 @@ from ternavik.functions import rastrigin
 bounds = [(-5.12, 5.12)] * 10
 fig, ax = plt.subplots(figsize=(7, 4), layout="constrained")
 for strategy in ("best1bin", "rand1bin", "currenttobest1bin"):
-    history = []
+    history: List[float] = []
 
-    def record(intermediate_result):
+    def record(intermediate_result: ternavik.OptimizeResult) -> None:
         history.append(intermediate_result.fun)
 
+    def population_rastrigin(x: npt.NDArray[np.float64]) -> npt.NDArray[np.float64]:
+        return rastrigin(x.T)  # SciPy's vectorised form: one column per individual
+
     result = ternavik.differential_evolution(
-        lambda x: rastrigin(x.T), bounds, strategy=strategy, maxiter=600, tol=0, rng=3, polish=False,
+        population_rastrigin, bounds, strategy=strategy, maxiter=600, tol=0, rng=3, polish=False,
         vectorized=True, callback=record)
     print(f"{strategy:18s} best {result.fun:.3g} after {result.nit} generations, "
           f"{result.nfev} evaluations")

@@ -16,7 +16,7 @@ import pandas as pd
 
 import ternavik
 
-suppliers = pd.read_csv(files("ternavik") / "data" / "suppliers.csv", index_col=0)
+suppliers = pd.read_csv(str(files("ternavik") / "data" / "suppliers.csv"), index_col=0)
 kinds = {"price": "min", "lead_time": "min", "defect_rate": "min", "capacity": "max",
          "rating": "max"}
 print(suppliers)
