@@ -14,7 +14,7 @@ import warnings
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "_ext"))
 
 import ternavik  # noqa: E402  (fails early, with a clear message, if not importable)
-from ternavik_docs import FigureScraper  # noqa: E402
+from ternavik_docs import FigureScraper, OutputArguments  # noqa: E402
 
 project = "ternavik"
 author = "the ternavik developers"
@@ -83,7 +83,9 @@ sphinx_gallery_conf = {
     "reset_modules": ("matplotlib",),
     "capture_repr": (),
     "promote_jupyter_magic": False,
-    "image_scrapers": ("matplotlib", FigureScraper()),
+    "image_scrapers": (FigureScraper(), "matplotlib"),
+    # Scripts that save a picture where their first argument says: not in the tree.
+    "reset_argv": OutputArguments(),
 }
 
 # Agg needs no display; the gallery draws off screen.

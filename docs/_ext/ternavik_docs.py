@@ -8,6 +8,8 @@ direction and the data it accepts, so the table cannot fall behind the code.
 
 import argparse
 import os
+import re
+import weakref
 from typing import Any, Dict, List
 
 from docutils import nodes
@@ -138,6 +140,11 @@ class MethodsTable(SphinxDirective):
         return [_table(["method", "better scores are", "data it accepts"], rows, [20, 15, 65])]
 
 
+# Figures already taken; weak, so a figure freed by an example cannot hide a new
+# one at its address, and kept outside the scraper, which Sphinx pickles.
+_SEEN: "weakref.WeakSet[Any]" = weakref.WeakSet()
+
+
 class FigureScraper:
     """Pictures for the gallery from the figures an example holds in its variables.
 
@@ -146,18 +153,18 @@ class FigureScraper:
     each such figure once, after the code block that made it.
     """
 
-    def __init__(self) -> None:
-        self.seen: set = set()
-
     def __call__(self, block: Any, block_vars: Dict[str, Any], gallery_conf: Dict[str, Any]) -> str:
         from matplotlib.figure import Figure
         from sphinx_gallery.scrapers import figure_rst
 
         paths = []
         for value in list(block_vars["example_globals"].values()):
-            if (isinstance(value, Figure) and id(value) not in self.seen
-                    and getattr(value.canvas, "manager", None) is None):
-                self.seen.add(id(value))
+            if not isinstance(value, Figure) or value in _SEEN:
+                continue
+            _SEEN.add(value)
+            # A pyplot figure is the matplotlib scraper's, which runs after this
+            # one and closes it; seen now, it is not taken again once closed.
+            if getattr(value.canvas, "manager", None) is None:
                 path = next(block_vars["image_path_iterator"])
                 value.savefig(path, dpi=110)
                 paths.append(path)
@@ -167,7 +174,37 @@ class FigureScraper:
         return "ternavik_docs.FigureScraper()"
 
 
+class OutputArguments:
+    """The command-line arguments an example runs with in the gallery: one path in the
+    temporary folder, for the scripts that save their picture where argv[1] says."""
+
+    def __call__(self, gallery_conf: Dict[str, Any], script_vars: Dict[str, Any]) -> List[str]:
+        import tempfile
+
+        name = os.path.splitext(os.path.basename(script_vars["src_file"]))[0]
+        return [os.path.join(tempfile.gettempdir(), f"ternavik-gallery-{name}.png")]
+
+    def __repr__(self) -> str:
+        return "ternavik_docs.OutputArguments()"
+
+
+_LITERAL = re.compile(r"(``.*?``)")
+
+
+def _plain_bars(app: Any, what: str, name: str, obj: Any, options: Any,
+                lines: List[str]) -> None:
+    """Docstrings write absolute values as |x|, which reStructuredText would read
+    as a substitution; escape such bars outside literals, examples and tables."""
+    for k, line in enumerate(lines):
+        stripped = line.lstrip()
+        if "|" not in line or stripped.startswith((">>>", "...", "|", "+-", "+=")):
+            continue
+        lines[k] = "".join(part if part.startswith("``") else part.replace("|", "\\|")
+                           for part in _LITERAL.split(line))
+
+
 def setup(app: Any) -> Dict[str, Any]:
+    app.connect("autodoc-process-docstring", _plain_bars, priority=400)
     app.add_directive("ternavik-cli-help", CliHelp)
     app.add_directive("ternavik-methods-table", MethodsTable)
     return {"parallel_read_safe": True, "parallel_write_safe": True}
