@@ -476,7 +476,7 @@ async function exportChart(kind, format) {
     if (format === "png") {
       const chart = charts[ids[kind]];
       if (!chart) throw new Error("there is no chart to save yet");
-      const blob = await (await fetch(chart.toBase64Image("image/png", 1))).blob();
+      const blob = await new Promise((done) => chart.canvas.toBlob(done, "image/png"));
       save(blob, `ternavik-${kind}.png`);
     } else {
       save(await call(`/api/export/${kind}.svg`, request(), true), `ternavik-${kind}.svg`);
@@ -502,6 +502,7 @@ async function readFile(file) {
 
 async function readForm(form) {
   setStatus("reading…");
+  $("results").dataset.state = "stale";
   try {
     const table = await call("/api/parse", form);
     showMessage("");
