@@ -255,7 +255,7 @@ def test_twenty_clients_get_only_correct_answers_and_memory_stays_flat(server):
     round_of(100)
     after = server.rss_kib()
     assert failures == []
-    assert after - before < 32 * 1024, (before, after)
+    assert after - before < 8 * 1024, (before, after)  # KiB; a leak of 4 KiB a request shows
 
 
 # ---------------------------------------------------------------- the numbers

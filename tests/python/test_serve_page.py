@@ -101,7 +101,7 @@ def test_each_change_shows_the_new_ranking(page, action):
         page.select_option("[data-testid=kind-0]", "max")
         kinds[0] = "max"
     elif action == "cell":
-        page.fill("input[data-r='3'][data-c='2']", "0.25")
+        page.fill("[data-r='3'][data-c='2']", "0.25")
         data.iloc[3, 2] = 0.25
     elif action == "method":
         page.select_option("[data-testid=method-select]", "edas")

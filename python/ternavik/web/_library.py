@@ -8,12 +8,16 @@ the library's signatures is a change of a few lines in this file.
 """
 
 import csv
+import hashlib
 import inspect
 import io
+import json
 import math
 import os
 import tempfile
+import threading
 import time
+from collections import OrderedDict
 from typing import Any, Dict, List, Optional, Sequence, Tuple
 
 import numpy as np
@@ -198,11 +202,34 @@ def _mapping(value: Any, what: str) -> Dict[str, Any]:
     return value
 
 
+_FRAMES: "OrderedDict[str, Any]" = OrderedDict()
+_FRAMES_LOCK = threading.Lock()
+
+
 def _frame(table: Dict[str, Any], decimal: str) -> Any:
-    """The page's table as a labelled DataFrame, read by the command line's rules."""
+    """The page's table as a labelled DataFrame, read by the command line's rules.
+
+    The page sends its whole table with every change; the last few tables
+    read are kept (by content), so changing a weight does not read the same
+    thousand rows again. Callers never change the frame they get.
+    """
+    table = _mapping(table, "the table")
+    key = hashlib.sha256(json.dumps([table, decimal], sort_keys=True).encode()).hexdigest()
+    with _FRAMES_LOCK:
+        if key in _FRAMES:
+            _FRAMES.move_to_end(key)
+            return _FRAMES[key]
+    frame = _read_frame(table, decimal)
+    with _FRAMES_LOCK:
+        _FRAMES[key] = frame
+        while len(_FRAMES) > 4:
+            _FRAMES.popitem(last=False)
+    return frame
+
+
+def _read_frame(table: Dict[str, Any], decimal: str) -> Any:
     import pandas
 
-    table = _mapping(table, "the table")
     if not all(isinstance(row, list) for row in table.get("cells", [])):
         raise InputError("the table's cells must be rows of values")
     criteria = [str(c) for c in table.get("criteria", [])]

@@ -8,7 +8,7 @@ const state = {
   wmode: "numbers", weighting: "critic", pairwise: [],
   methods: [], coefficient: "spearman",
   sensMethod: null, sensCriterion: 0, smaaMethod: null, smaaSamples: 2000,
-  source: "",
+  source: "", page: 0,
 };
 let catalogue = null;
 let latest = 0;          // number of the newest analysis asked for
@@ -86,7 +86,10 @@ function loadTable(table, kinds, weights) {
 
 function renderGrid() {
   const m = state.criteria.length;
-  const head = ['<thead><tr><th class="corner">alternative</th>'];
+  // Criteria and data are two tables with the same fixed column widths: a
+  // change of kind then lays out three rows, not the whole matrix.
+  const cols = '<colgroup><col class="g-name">' + '<col class="g-cell">'.repeat(m) + "</colgroup>";
+  const head = [cols, '<thead><tr><th class="corner">alternative</th>'];
   state.criteria.forEach((c, j) => head.push(
     `<th><input class="name" data-crit="${j}" value="${esc(c)}" aria-label="criterion ${j + 1}"></th>`));
   head.push('</tr><tr class="kinds"><th>kind</th>');
@@ -100,23 +103,27 @@ function renderGrid() {
       `value="${esc(state.weightValues[j] ?? "")}"></th>`);
   }
   head.push("</tr></thead>");
-  const body = ["<tbody>"];
+  const body = [cols, "<tbody>"];
+  // Editable cells rather than inputs: every input is a scroller of its own,
+  // and twenty thousand of them make each repaint of the page slow.
   state.cells.forEach((row, i) => {
-    body.push(`<tr><th><input class="name" data-alt="${i}" value="${esc(state.alternatives[i])}"></th>`);
+    body.push(`<tr><th contenteditable="plaintext-only" data-alt="${i}">${esc(state.alternatives[i])}</th>`);
     row.forEach((cell, j) => body.push(
-      `<td><input data-r="${i}" data-c="${j}" value="${esc(cell)}"></td>`));
+      `<td contenteditable="plaintext-only" data-r="${i}" data-c="${j}">${esc(cell)}</td>`));
     body.push("</tr>");
   });
   body.push("</tbody>");
-  $("grid").innerHTML = head.join("") + body.join("");
+  $("grid-head").innerHTML = head.join("");
+  $("grid").innerHTML = body.join("");
+  $("grid").parentElement.classList.toggle("tall", state.cells.length > 12);
   showWeightMode();
 }
 
 function onGridInput(event) {
   const t = event.target;
   const d = t.dataset;
-  if (d.r !== undefined) state.cells[+d.r][+d.c] = t.value;
-  else if (d.alt !== undefined) state.alternatives[+d.alt] = t.value;
+  if (d.r !== undefined) state.cells[+d.r][+d.c] = t.textContent.trim();
+  else if (d.alt !== undefined) state.alternatives[+d.alt] = t.textContent.trim();
   else if (d.crit !== undefined) { state.criteria[+d.crit] = t.value; renderAhp(); }
   else if (d.kind !== undefined) state.kinds[+d.kind] = t.value;
   else if (d.weight !== undefined) state.weightValues[+d.weight] = t.value;
@@ -290,7 +297,7 @@ function changed() {
   $("results").dataset.state = "stale";
   setStatus("working…");
   clearTimeout(timer);
-  timer = setTimeout(analyse, 120);
+  timer = setTimeout(analyse, 60);
 }
 
 async function analyse() {
@@ -323,22 +330,53 @@ async function analyse() {
 function direction(method) { return method.higher_is_better ? "↑" : "↓"; }
 
 function renderResults(r) {
-  const head = r.methods.map((m) => `<th title="${m.higher_is_better ? "higher" : "lower"} score is better">` +
-    `${esc(m.label)} <span class="sense">${direction(m)}</span></th>`).join("");
-  const ranks = [`<thead><tr><th>alternative</th>${r.methods.map((m) => `<th>${esc(m.label)}</th>`).join("")}</tr></thead><tbody>`];
-  const scores = [`<thead><tr><th>alternative</th>${head}</tr></thead><tbody>`];
-  r.alternatives.forEach((a, i) => {
-    ranks.push(`<tr><th>${esc(a)}</th>${r.ranks[i].map((x) => `<td>${x}</td>`).join("")}</tr>`);
-    scores.push(`<tr><th>${esc(a)}</th>${r.scores[i].map((x) => `<td>${x === null ? "omitted" : String(x)}</td>`).join("")}</tr>`);
-  });
-  $("ranks-table").innerHTML = ranks.join("") + "</tbody>";
-  $("scores-table").innerHTML = scores.join("") + "</tbody>";
+  const pages = Math.ceil(r.alternatives.length / PAGE);
+  if (state.page >= pages) state.page = 0;
+  renderTables(r);
   showDerivedWeights(r.weights);
   if (r.ahp) showAhp(r.ahp);
   renderCorrelation(r);
   renderRankChart(r);
   renderSensitivity(r.sensitivity);
   renderSmaa(r.smaa);
+}
+
+// A page of the result tables: a thousand rows at once cost the browser
+// more time than the analysis itself.
+const PAGE = 250;
+
+function renderTables(r) {
+  const from = state.page * PAGE;
+  const rows = r.alternatives.slice(from, from + PAGE);
+  const head = r.methods.map((m) => `<th title="${m.higher_is_better ? "higher" : "lower"} score is better">` +
+    `${esc(m.label)} <span class="sense">${direction(m)}</span></th>`).join("");
+  const ranks = [`<thead><tr><th>alternative</th>${r.methods.map((m) => `<th>${esc(m.label)}</th>`).join("")}</tr></thead><tbody>`];
+  const scores = [`<thead><tr><th>alternative</th>${head}</tr></thead><tbody>`];
+  rows.forEach((a, k) => {
+    const i = from + k;
+    ranks.push(`<tr><th>${esc(a)}</th>${r.ranks[i].map((x) => `<td>${x}</td>`).join("")}</tr>`);
+    scores.push(`<tr><th>${esc(a)}</th>${r.scores[i].map((x) => `<td>${x === null ? "omitted" : String(x)}</td>`).join("")}</tr>`);
+  });
+  // Column widths fixed up front: the browser then never measures every row.
+  const cols = (other) => '<colgroup><col class="w-name">' +
+    r.methods.map(() => `<col class="${other}">`).join("") + "</colgroup>";
+  const tall = rows.length > 12;
+  $("ranks-table").innerHTML = (tall ? cols("w-rank") : "") + ranks.join("") + "</tbody>";
+  $("scores-table").innerHTML = (tall ? cols("w-score") : "") + scores.join("") + "</tbody>";
+  for (const id of ["ranks-table", "scores-table"]) {
+    $(id).parentElement.classList.toggle("tall", tall);
+    $(id).classList.toggle("fixed", tall);
+  }
+  const pages = Math.ceil(r.alternatives.length / PAGE);
+  $("pager").hidden = pages <= 1;
+  $("page-note").textContent = `alternatives ${from + 1}–${from + rows.length} of ${r.alternatives.length}`;
+  $("page-prev").disabled = state.page === 0;
+  $("page-next").disabled = state.page >= pages - 1;
+}
+
+function turnPage(step) {
+  state.page += step;
+  if (lastResult) renderTables(lastResult);
 }
 
 function renderCorrelation(r) {
@@ -533,8 +571,18 @@ async function loadExample() {
 // ------------------------------------------------------------------ start
 
 function wire() {
-  $("grid").addEventListener("input", onGridInput);
-  $("grid").addEventListener("change", (e) => { if (e.target.tagName === "SELECT") onGridInput(e); });
+  const grid = $("grid").parentElement;
+  grid.addEventListener("input", onGridInput);
+  grid.addEventListener("change", (e) => { if (e.target.tagName === "SELECT") onGridInput(e); });
+  grid.addEventListener("keydown", (e) => {
+    // Enter moves down a row, as in a spreadsheet, instead of breaking the cell.
+    if (e.key !== "Enter" || !e.target.isContentEditable) return;
+    e.preventDefault();
+    const d = e.target.dataset;
+    const below = d.r !== undefined ? `[data-r="${+d.r + 1}"][data-c="${d.c}"]` : `[data-alt="${+d.alt + 1}"]`;
+    const next = $("grid").querySelector(below);
+    if (next) next.focus(); else e.target.blur();
+  });
   $("ahp-table").addEventListener("input", onAhpInput);
   $("add-row").addEventListener("click", addRow);
   $("add-col").addEventListener("click", addColumn);
@@ -552,6 +600,8 @@ function wire() {
     if (e.dataTransfer.files.length) readFile(e.dataTransfer.files[0]);
   });
   $("read-paste").addEventListener("click", readPaste);
+  $("page-prev").addEventListener("click", () => turnPage(-1));
+  $("page-next").addEventListener("click", () => turnPage(1));
   $("decimal").addEventListener("change", changed);
   $("nan-policy").addEventListener("change", changed);
   document.querySelectorAll("input[name=wmode]").forEach((radio) => radio.addEventListener("change", () => {
