@@ -373,3 +373,70 @@ def test_the_command_line_refuses_a_bad_port_and_a_missing_file(tmp_path):
         done = subprocess.run([sys.executable, "-m", "ternavik.web", "--no-browser", *args],
                               capture_output=True, text=True)
         assert done.returncode == 2 and done.stderr.startswith("ternavik: error:")
+
+
+# ---------------------------------------------------------------- fuzz
+
+from hypothesis import HealthCheck, example, given, settings, strategies as st  # noqa: E402
+
+_CELLS = st.one_of(st.floats(allow_nan=True, allow_infinity=True).map(repr),
+                   st.sampled_from(["", "NA", "1,5", "1/3", "-0", "1e400", "x"]),
+                   st.integers(-5, 5).map(str))
+_PAGE_MISTAKES = (InputError, ValueError, TypeError, KeyError, IndexError, AttributeError,
+                  OverflowError)
+
+
+@st.composite
+def page_states(draw):
+    n, m = draw(st.integers(0, 6)), draw(st.integers(0, 4))
+    return {
+        "table": {"criteria": draw(st.lists(st.sampled_from(["a", "b", "c", "", "a "]),
+                                            min_size=m, max_size=m)),
+                  "alternatives": [str(i) for i in range(n)],
+                  "cells": draw(st.lists(st.lists(_CELLS, min_size=m, max_size=m),
+                                         min_size=n, max_size=n))},
+        "reading": {"decimal": draw(st.sampled_from([".", ","])),
+                    "nan_policy": draw(st.sampled_from(["raise", "omit", "propagate"]))},
+        "kinds": draw(st.lists(st.sampled_from(["max", "min", "+", "x"]), min_size=m,
+                               max_size=m)),
+        "weights": draw(st.one_of(
+            st.builds(lambda v: {"mode": "numbers", "values": v},
+                      st.lists(_CELLS, min_size=m, max_size=m)),
+            st.builds(lambda w: {"mode": "named", "name": w},
+                      st.sampled_from(["critic", "entropy", "merec", "nonesuch"])))),
+        "methods": [{"name": name} for name in draw(st.lists(
+            st.sampled_from(sorted(ternavik.methods.REGISTRY)), min_size=1, max_size=3,
+            unique=True))],
+        "sensitivity": draw(st.one_of(st.none(), st.just({"method": "topsis"}))),
+    }
+
+
+@settings(max_examples=150, deadline=None, suppress_health_check=[HealthCheck.too_slow])
+@given(page_states())
+@example({"table": {"criteria": ["a"], "alternatives": ["1", "2"], "cells": [["1"], ["2"]]},
+          "kinds": ["max"], "weights": {"mode": "numbers", "values": ["1"]},
+          "methods": [{"name": "topsis"}], "sensitivity": {"method": "topsis"}})
+def test_any_page_state_gives_results_or_a_message(body):
+    try:
+        got = _library.analyse(body)
+    except _PAGE_MISTAKES as error:
+        assert str(error)
+        return
+    n = len(got["alternatives"])
+    assert len(got["scores"]) == len(got["ranks"]) == n
+    assert all(len(row) == len(body["methods"]) for row in got["ranks"])
+    assert all(1 <= r <= n for row in got["ranks"] for r in row)
+    json.dumps(got, allow_nan=False)  # what the page receives is plain JSON
+
+
+@settings(max_examples=150, deadline=None)
+@given(st.binary(max_size=400), st.sampled_from(["t.csv", "t.xlsx"]),
+       st.sampled_from([None, ";", "tab"]), st.sampled_from([".", ","]))
+def test_any_file_is_read_or_refused_with_a_message(raw, name, delimiter, decimal):
+    try:
+        got = _library.read_upload(name, raw, delimiter, decimal)
+    except InputError as error:
+        assert str(error)
+        return
+    assert len(got["cells"]) == len(got["alternatives"]) >= 1
+    assert all(len(row) == len(got["criteria"]) for row in got["cells"])

@@ -9,6 +9,7 @@ the library's signatures is a change of a few lines in this file.
 
 import csv
 import hashlib
+import importlib
 import inspect
 import io
 import json
@@ -25,6 +26,7 @@ import numpy as np
 import ternavik
 from ternavik import cli, methods as _methods
 from ternavik._errors import InputError
+from ternavik._matrix import NAN_POLICIES
 from ternavik.normalization import NORMALIZATIONS
 from ternavik.weighting import WEIGHTINGS
 
@@ -51,7 +53,7 @@ CHOICES = {"normalization": list(NORMALIZATIONS), "preference": list(_PREFERENCE
 
 def _subjective() -> Any:
     try:
-        from ternavik import subjective
+        subjective = importlib.import_module("ternavik.subjective")
     except ImportError:
         return None
     return subjective if hasattr(subjective, "ahp") else None
@@ -71,7 +73,7 @@ def catalogue() -> Dict[str, Any]:
         "choices": CHOICES,
         "weightings": [w for w in WEIGHTINGS if w != "equal"],
         "coefficients": list(ternavik.correlation.COEFFICIENTS),
-        "nan_policies": list(cli.NAN_POLICIES),
+        "nan_policies": list(NAN_POLICIES),
         "ahp": _subjective() is not None,
         "smaa": _smaa() is not None,
     }
@@ -120,7 +122,7 @@ def _rows_from_text(text: str, delimiter: Optional[str], decimal: str) -> List[L
 
 def _rows_from_xlsx(raw: bytes) -> List[List[str]]:
     try:
-        import openpyxl
+        openpyxl: Any = importlib.import_module("openpyxl")
     except ImportError:
         raise InputError('reading XLSX files needs openpyxl; install it with '
                          'pip install "ternavik[web]"') from None
@@ -206,7 +208,7 @@ _FRAMES: "OrderedDict[str, Any]" = OrderedDict()
 _FRAMES_LOCK = threading.Lock()
 
 
-def _frame(table: Dict[str, Any], decimal: str) -> Any:
+def _frame(table: Any, decimal: str) -> Any:
     """The page's table as a labelled DataFrame, read by the command line's rules.
 
     The page sends its whole table with every change; the last few tables
@@ -454,11 +456,22 @@ def analyse(request: Dict[str, Any]) -> Dict[str, Any]:
     }
     if judged is not None:
         out["ahp"] = judged
-    if request.get("sensitivity"):
-        out["sensitivity"] = _sensitivity(data, kinds, weights, request["sensitivity"],
-                                          nan_policy, out["alternatives"])
+    # The extras never hide the main results: what they cannot do becomes a note.
+    out["notes"] = []
+    if request.get("sensitivity") and m < 2:
+        out["notes"].append("sensitivity needs at least two criteria")
+    elif request.get("sensitivity"):
+        try:
+            out["sensitivity"] = _sensitivity(data, kinds, weights,
+                                              _mapping(request["sensitivity"], "sensitivity"),
+                                              nan_policy, out["alternatives"])
+        except (InputError, ValueError, TypeError) as error:
+            out["notes"].append(f"sensitivity: {error}")
     if request.get("smaa") and _smaa() is not None:
-        out["smaa"] = _smaa_result(data, kinds, request["smaa"], nan_policy)
+        try:
+            out["smaa"] = _smaa_result(data, kinds, _mapping(request["smaa"], "smaa"), nan_policy)
+        except (InputError, ValueError, TypeError) as error:
+            out["notes"].append(f"SMAA: {error}")
     out["elapsed_ms"] = round((time.perf_counter() - started) * 1000.0, 1)
     return out
 

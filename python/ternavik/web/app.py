@@ -23,14 +23,12 @@ from starlette.exceptions import HTTPException
 from starlette.requests import Request
 from starlette.responses import JSONResponse, PlainTextResponse, RedirectResponse, Response
 from starlette.routing import Route
+from starlette.types import Message, Receive, Scope, Send
 
 from ternavik._errors import InputError
 
 from . import _library, report
 
-Scope = Dict[str, Any]
-Receive = Callable[[], Awaitable[Dict[str, Any]]]
-Send = Callable[[Dict[str, Any]], Awaitable[None]]
 
 STATIC = os.path.join(os.path.dirname(__file__), "static")
 ASSETS = {"app.js": "text/javascript; charset=utf-8", "style.css": "text/css; charset=utf-8",
@@ -112,7 +110,7 @@ class Guard:
         """Run the app, stopping a body without a length once it passes the limit."""
         seen = 0
 
-        async def counted() -> Dict[str, Any]:
+        async def counted() -> Message:
             nonlocal seen
             message = await receive()
             if message["type"] == "http.request":
@@ -122,7 +120,7 @@ class Guard:
                     raise HTTPException(413, self._limit())
             return message
 
-        async def watched(message: Dict[str, Any]) -> None:
+        async def watched(message: Message) -> None:
             if message["type"] == "http.response.start":
                 message.setdefault("headers", [])
                 message["headers"] = list(message["headers"]) + _SECURITY_HEADERS
@@ -166,7 +164,10 @@ async def _json(request: Request) -> Dict[str, Any]:
     return body
 
 
-def _guarded(work: Callable[[Request], Awaitable[Response]]) -> Callable[[Request], Awaitable[Response]]:
+Endpoint = Callable[[Request], Awaitable[Response]]
+
+
+def _guarded(work: Endpoint) -> Endpoint:
     """Turn a mistake in the input into a message for the page, not a failed server."""
     async def endpoint(request: Request) -> Response:
         try:
@@ -206,8 +207,8 @@ def build(initial: Optional[Dict[str, Any]] = None) -> Starlette:
         form = await request.form(max_files=1, max_fields=8)
         try:
             upload = form.get("file")
-            options = {"delimiter": str(form.get("delimiter") or "") or None,
-                       "decimal": str(form.get("decimal") or ".")}
+            delimiter = str(form.get("delimiter") or "") or None
+            decimal = str(form.get("decimal") or ".")
             if upload is not None and not isinstance(upload, str):
                 raw = await upload.read()
                 name = os.path.basename(upload.filename or "")
@@ -216,7 +217,7 @@ def build(initial: Optional[Dict[str, Any]] = None) -> Starlette:
                 name = "pasted"
         finally:
             await form.close()
-        table = await run_in_threadpool(_library.read_upload, name, raw, **options)
+        table = await run_in_threadpool(_library.read_upload, name, raw, delimiter, decimal)
         table["name"] = name
         return JSONResponse(table)
 

@@ -154,6 +154,6 @@ def html_report(request: Dict[str, Any]) -> str:
 
 
 def _version() -> str:
-    from ternavik import __version__
+    from ternavik._version import __version__
 
     return __version__

@@ -313,7 +313,7 @@ async function analyse() {
     const result = await call("/api/analyse", body);
     if (ticket !== latest) return;
     lastResult = result;
-    showMessage("");
+    showMessage((result.notes || []).join("\n"));
     renderResults(result);
     const shown = Math.round(performance.now() - started);
     $("elapsed").textContent = `(${result.elapsed_ms} ms on the server, ${shown} ms in all)`;
