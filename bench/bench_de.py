@@ -162,9 +162,19 @@ def main():
     engine_tables(floor_lib, native_c, numba_native, rounds, quick)
 
 
+# ternavik's engine takes native functions with their signature only, never
+# as a bare address (_DE.optimize still takes the address).
+NATIVE = ctypes.CFUNCTYPE(None, ctypes.c_uint64, ctypes.c_uint64,
+                          ctypes.POINTER(ctypes.c_double), ctypes.POINTER(ctypes.c_double))
+
+
+def typed(fun):
+    return NATIVE(fun) if isinstance(fun, int) else fun
+
+
 def engine_run(fun, pop, dims, iters, strategy, vectorized, **kwargs):
     """ternavik.differential_evolution with no early stop and no polish."""
-    res = engine_de(fun, [(LOW, HIGH)] * dims, strategy=strategy, maxiter=iters,
+    res = engine_de(typed(fun), [(LOW, HIGH)] * dims, strategy=strategy, maxiter=iters,
                     popsize=max(1, pop // dims), init="random", tol=0, atol=0, polish=False,
                     vectorized=vectorized, updating="deferred", rng=1, **kwargs)
     assert res.nit == iters, res.message
@@ -250,7 +260,10 @@ pop, dims, native = int(sys.argv[2]), int(sys.argv[3]), sys.argv[4] == "native"
 def python_rastrigin(x):
     import numpy as np
     return float(10.0 * x.size + (x * x - 10.0 * np.cos(6.283185307179586 * x)).sum())
-fun = ctypes.cast(lib.rastrigin, ctypes.c_void_p).value if native else python_rastrigin
+lib.rastrigin.restype = None
+lib.rastrigin.argtypes = [ctypes.c_uint64, ctypes.c_uint64, ctypes.POINTER(ctypes.c_double),
+                          ctypes.POINTER(ctypes.c_double)]
+fun = lib.rastrigin if native else python_rastrigin
 sent = []
 def interrupt():
     time.sleep(1.0)
@@ -295,7 +308,7 @@ def overhead_table(sphere, rounds, quick):
         runners = {
             "_DE": lambda: per_generation(lambda k: de.optimize(sphere, k), iters),
             "engine": lambda: per_generation(lambda k: engine_de(
-                sphere, [(LOW, HIGH)] * dims, maxiter=k, popsize=2, tol=0, polish=False,
+                typed(sphere), [(LOW, HIGH)] * dims, maxiter=k, popsize=2, tol=0, polish=False,
                 updating="deferred", rng=1, **kwargs), iters),
         }
         row = measure_in_rounds(runners, rounds)

@@ -168,6 +168,43 @@ Result<PyRef> create_body(const Arguments& a) {
     return handle;
 }
 
+constexpr Parameter configure_parameters[] = {
+    {"engine", Kind::object},
+    {"adaptation", Kind::code, 4},
+    {"budget", Kind::u64},
+    {"scale_low", Kind::float64_vector},
+    {"scale_high", Kind::float64_vector},
+    {"objective_copy", Kind::flag},
+};
+constexpr Signature configure_signature{
+    "de_engine_configure", configure_parameters,
+    "Adaptation, unit-cube scaling and copies for the fitness, before init."};
+
+// Settings beyond de_engine_create's, given before the population is drawn:
+// the adaptation rule (0 none, 1 jDE, 2 L-SHADE, 3 jSO) and the evaluations
+// its population schedule spans; the box the unit-cube population is scaled
+// into (empty vectors: the population lives in the box itself); whether the
+// fitness sees a copy of the rows. Rebuilds the engine's working state.
+Result<PyRef> configure_body(const Arguments& a) {
+    Result<EngineBox*> box = engine_box(a);
+    if (!box.ok()) return std::move(box.error());
+    std::vector<double> low = vector_copy(a.view(3)), high = vector_copy(a.view(4));
+    BusyMark busy(box.value());
+    if (!busy.acquired())
+        return PyErr::pending(PyExc_RuntimeError, "this engine is already running");
+    EngineSettings s = box.value()->engine.settings();
+    const std::uint64_t dims = s.box.dimensions;
+    if (low.size() != high.size() || (!low.empty() && low.size() != dims))
+        return PyErr::pending(PyExc_ValueError, "inconsistent engine settings");
+    s.adaptation = static_cast<Adaptation>(a.u64(1));
+    s.adaptation_budget = a.u64(2);
+    s.scale_low = std::move(low);
+    s.scale_high = std::move(high);
+    s.objective_copy = a.flag(5);
+    box.value()->engine = DeEngine(std::move(s));
+    return PyRef::borrow(Py_None);
+}
+
 constexpr Parameter init_parameters[] = {
     {"engine", Kind::object},
     {"kind", Kind::code, 3},
@@ -296,9 +333,13 @@ Result<PyRef> evaluate_native_body(const Arguments& a) {
 }  // namespace
 
 std::vector<EntryPoint> de_engine_entry_points() {
-    return {entry<create_signature, create_body>(),     entry<init_signature, init_body>(),
-            entry<evaluate_signature, evaluate_body>(), entry<run_signature, run_body>(),
-            entry<state_signature, state_body>(),       entry<native_signature, evaluate_native_body>()};
+    return {entry<create_signature, create_body>(),
+            entry<configure_signature, configure_body>(),
+            entry<init_signature, init_body>(),
+            entry<evaluate_signature, evaluate_body>(),
+            entry<run_signature, run_body>(),
+            entry<state_signature, state_body>(),
+            entry<native_signature, evaluate_native_body>()};
 }
 
 }  // namespace ternavik::engine

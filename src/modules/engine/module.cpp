@@ -21,7 +21,8 @@ namespace {
 PyMethodDef* all_methods() {
     std::vector<EntryPoint> entries;
     for (auto* list : {decision_chunk_entry_points, weighting_entry_points,
-                       decision_method_entry_points, de_engine_entry_points})
+                       decision_method_entry_points, outranking_entry_points,
+                       de_engine_entry_points})
         for (const EntryPoint& entry : list()) entries.push_back(entry);
     return method_table(entries);
 }
