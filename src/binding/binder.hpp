@@ -9,9 +9,11 @@
 //     constexpr Signature normalize_signature{"normalize", normalize_parameters};
 //     Result<PyRef> normalize_body(const Arguments& a) { ... a.view(0) ... a.u64(2) ... }
 //
-// and one row, entry<normalize_signature, normalize_body>(), in the list the
-// module builds its method table from (the docstring's signature line is
-// made from the declaration). The binder takes a strong reference to every
+// and one row, entry<normalize_signature, normalize_body>(), in the list of
+// entry points its source file returns (a new file's list goes into
+// module.cpp's all_methods). The method table and each docstring's signature
+// line are made from the declaration; the fuzz test's table of valid
+// arguments (tests/python/test_engine_fuzz.py) needs the new name too. The binder takes a strong reference to every
 // argument, converts every scalar before it borrows any array view (an
 // __index__ or __float__ may run any Python code, including code that
 // resizes or frees an array), keeps the views until the body has built its
