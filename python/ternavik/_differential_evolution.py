@@ -63,8 +63,8 @@ def differential_evolution(func: Any, bounds: Any, args: Tuple[Any, ...] = (),
     Beyond SciPy:
 
     - ``func`` may be a native function ``void f(uint64_t rows, uint64_t
-      cols, double *x, double *out)`` (an int address, numba ``cfunc``,
-      ctypes or cffi function pointer, ``scipy.LowLevelCallable``). It is
+      cols, double *x, double *out)`` (numba ``cfunc``, ctypes or cffi
+      function pointer, ``scipy.LowLevelCallable``; never a bare int). It is
       called on whole populations without the interpreter lock; ``args``
       and ``workers`` do not apply to it.
     - ``bounds_handling``: ``"reinitialize"`` (redraw a mutant component that

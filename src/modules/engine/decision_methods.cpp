@@ -5,6 +5,7 @@
 #include "binding/binder.hpp"
 #include "core/mcda/methods.hpp"
 #include "entry_points.hpp"
+#include "method_arguments.hpp"
 
 namespace ternavik::engine {
 
@@ -12,15 +13,6 @@ namespace {
 
 using mcda::BatchScores;
 using mcda::MethodInput;
-
-// The three arrays every method starts with.
-#define TERNAVIK_METHOD_ARRAYS \
-    {"data", Kind::float64_matrix}, {"weights", Kind::float64_matrix}, \
-        {"kinds", Kind::int64_vector}
-
-MethodInput method_input(const Arguments& a) {
-    return {a.view(0).matrix(), a.view(1).matrix(), a.view(2).int_vector()};
-}
 
 // The (K, n) array of a batch of scores.
 Result<PyRef> batch_array(Outcome<BatchScores>&& scores, const MethodInput& input) {
@@ -82,19 +74,11 @@ Result<PyRef> vikor_body(const Arguments& a) {
     return make_tuple({s.release(), r.release(), q.release()});
 }
 
-constexpr Parameter promethee_parameters[] = {
-    TERNAVIK_METHOD_ARRAYS,        {"functions", Kind::int64_vector},
-    {"q", Kind::float64_vector},   {"p", Kind::float64_vector},
-    {"s", Kind::float64_vector},
-};
 constexpr Signature promethee_signature{"promethee2_scores", promethee_parameters};
 
 Result<PyRef> promethee_body(const Arguments& a) {
     const MethodInput input = method_input(a);
-    const mcda::PreferenceFunctions preference{a.view(3).int_vector(), a.view(4).float_vector(),
-                                               a.view(5).float_vector(),
-                                               a.view(6).float_vector()};
-    return batch_array(mcda::promethee2(input, preference), input);
+    return batch_array(mcda::promethee2(input, preference_functions(a)), input);
 }
 
 constexpr Parameter spotis_parameters[] = {
@@ -121,8 +105,6 @@ Result<PyRef> normalize_body(const Arguments& a) {
     if (!values.ok()) return from_core_error(std::move(values.error()));
     return matrix_to_array(values.value().data(), data.rows, data.cols);
 }
-
-#undef TERNAVIK_METHOD_ARRAYS
 
 }  // namespace
 

@@ -10,6 +10,7 @@
 #include "binding/binder.hpp"
 #include "core/mcda/outranking.hpp"
 #include "entry_points.hpp"
+#include "method_arguments.hpp"
 
 namespace ternavik::engine {
 
@@ -17,24 +18,11 @@ namespace {
 
 using mcda::MethodInput;
 
-MethodInput method_input(const Arguments& a) {
-    return {a.view(0).matrix(), a.view(1).matrix(), a.view(2).int_vector()};
-}
-
-constexpr Parameter promethee1_parameters[] = {
-    {"data", Kind::float64_matrix}, {"weights", Kind::float64_matrix},
-    {"kinds", Kind::int64_vector},  {"functions", Kind::int64_vector},
-    {"q", Kind::float64_vector},    {"p", Kind::float64_vector},
-    {"s", Kind::float64_vector},
-};
-constexpr Signature promethee1_signature{"promethee1_flows", promethee1_parameters};
+constexpr Signature promethee1_signature{"promethee1_flows", promethee_parameters};
 
 Result<PyRef> promethee1_body(const Arguments& a) {
     const MethodInput input = method_input(a);
-    const mcda::PreferenceFunctions preference{a.view(3).int_vector(), a.view(4).float_vector(),
-                                               a.view(5).float_vector(),
-                                               a.view(6).float_vector()};
-    Outcome<mcda::PrometheeFlows> flows = mcda::promethee_flows(input, preference);
+    Outcome<mcda::PrometheeFlows> flows = mcda::promethee_flows(input, preference_functions(a));
     if (!flows.ok()) return from_core_error(std::move(flows.error()));
     PyRef positive = matrix_to_array(flows.value().positive.data(), input.batch(), input.n());
     PyRef negative = matrix_to_array(flows.value().negative.data(), input.batch(), input.n());
@@ -42,10 +30,7 @@ Result<PyRef> promethee1_body(const Arguments& a) {
 }
 
 constexpr Parameter electre1_parameters[] = {
-    {"data", Kind::float64_matrix}, {"weights", Kind::float64_matrix},
-    {"kinds", Kind::int64_vector},  {"c", Kind::real},
-    {"d", Kind::real},
-};
+    TERNAVIK_METHOD_ARRAYS, {"c", Kind::real}, {"d", Kind::real}};
 constexpr Signature electre1_signature{"electre1_outranking", electre1_parameters};
 
 Result<PyRef> electre1_body(const Arguments& a) {
@@ -56,12 +41,7 @@ Result<PyRef> electre1_body(const Arguments& a) {
     return matrix_to_array(values.data(), input.batch() * input.n(), input.n());
 }
 
-constexpr Parameter gra_parameters[] = {
-    {"data", Kind::float64_matrix},
-    {"weights", Kind::float64_matrix},
-    {"kinds", Kind::int64_vector},
-    {"zeta", Kind::real},
-};
+constexpr Parameter gra_parameters[] = {TERNAVIK_METHOD_ARRAYS, {"zeta", Kind::real}};
 constexpr Signature gra_signature{"gra_scores", gra_parameters};
 
 Result<PyRef> gra_body(const Arguments& a) {
