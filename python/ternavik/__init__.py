@@ -24,7 +24,7 @@ __path__ = extend_path(__path__, __name__)
 import _ternavik as core  # noqa: E402
 from _ternavik import _DE
 
-from . import functions
+from . import functions, subjective
 from ._differential_evolution import differential_evolution
 from ._errors import InputError
 from ._native import native_address
@@ -35,15 +35,19 @@ from .correlation import correlation_matrix, rank_correlation
 from .mcda import entropy_weight, rank, topsis
 from .optimize import OptimizeResult, minimize
 from .plots import plot_ranks, plot_sensitivity
+from ._pictures import plot_acceptability, plot_outranking
 from .sensitivity import SensitivityResult, sensitivity
+from ._smaa import SMAAResult, smaa
 from .weighting import objective_weights
 
 __all__ = [
-    "CompareResult", "InputError", "OptimizeResult", "Scores", "SensitivityResult", "_DE",
+    "CompareResult", "InputError", "OptimizeResult", "SMAAResult", "Scores", "SensitivityResult",
+    "_DE",
     "compare",
     "core", "correlation_matrix", "differential_evolution", "entropy_weight", "functions",
-    "minimize", "native_address", "objective_weights", "plot_ranks", "plot_sensitivity",
-    "rank", "rank_correlation", "sensitivity", "topsis",
+    "minimize", "native_address", "objective_weights", "plot_acceptability", "plot_outranking",
+    "plot_ranks", "plot_sensitivity",
+    "rank", "rank_correlation", "sensitivity", "smaa", "subjective", "topsis",
 ]
 
 

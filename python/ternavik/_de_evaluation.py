@@ -12,8 +12,20 @@ from . import _engine
 from ._de_constraints import total_violation
 
 
+class ObjectiveShapeError(RuntimeError, ValueError):
+    """A vectorised objective returned the wrong shape: RuntimeError as in
+    SciPy, and ValueError as it was here before."""
+
+
 def _as_energy(value: Any) -> float:
-    array = np.asarray(value, dtype=np.float64)
+    if isinstance(value, float):  # the common case, checked cheaply
+        return value
+    array = np.asarray(value)
+    if array.dtype.kind not in "biuf":
+        # np.asarray(None, float) is NaN: without this check an objective
+        # that forgot its return statement would run the whole budget.
+        raise TypeError("The user-provided objective function must return a real number; "
+                        f"got {type(value).__name__} {value!r:.80}")
     if array.size != 1:
         raise ValueError("The user-provided objective function must return a scalar value: "
                          f"one float for a point x of shape (N,); got shape {array.shape}")
@@ -21,13 +33,18 @@ def _as_energy(value: Any) -> float:
 
 
 def _vector_energies(value: Any, count: int, n: int) -> np.ndarray:
-    array = np.asarray(value, dtype=np.float64)
+    array = np.asarray(value)
+    if array.dtype.kind not in "biuf":
+        raise TypeError("The vectorized function must return real numbers; got "
+                        f"{type(value).__name__} of dtype {array.dtype}")
+    array = array.astype(np.float64, copy=False)
     if array.shape != (count,):
         if array.size == count and array.ndim == 2 and 1 in array.shape:
             return array.ravel()
-        raise ValueError(f"with vectorized=True func gets x of shape ({n}, {count}), one "
-                         f"column per point, and must return shape ({count},); "
-                         f"got shape {array.shape}")
+        raise ObjectiveShapeError(
+            f"The vectorized function must return an array of shape (S,) when given an "
+            f"array of shape (len(x), S): func gets x of shape ({n}, {count}), one column "
+            f"per point, and must return shape ({count},); got shape {array.shape}")
     return array
 
 
@@ -137,6 +154,13 @@ class Evaluator:
         if feasible.any():
             energies[feasible] = self._energies(np.ascontiguousarray(rows[feasible]))
         return energies, violations
+
+    # For loops that evaluate rows themselves.
+    def energies(self, rows: np.ndarray) -> np.ndarray:
+        return self._energies(rows)
+
+    def constrained_energies(self, rows: np.ndarray) -> Tuple[np.ndarray, np.ndarray]:
+        return self._constrained(rows)
 
     def nfev(self, engine: Any) -> int:
         if self.fitness is self.s.native:

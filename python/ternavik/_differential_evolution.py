@@ -20,6 +20,7 @@ from typing import Any, Callable, Dict, List, Optional, Tuple
 
 import numpy as np
 
+from ._de_callable import CallableStrategyLoop
 from ._de_evaluation import make_evaluator, scalar_objective
 from ._optional import import_optional
 from ._result import OptimizeResult
@@ -43,7 +44,8 @@ _MESSAGES = {
 
 
 def differential_evolution(func: Any, bounds: Any, args: Tuple[Any, ...] = (),
-                           strategy: Any = "best1bin", maxiter: int = 1000, popsize: int = 15,
+                           strategy: Any = "best1bin", maxiter: Optional[int] = None,
+                           popsize: int = 15,
                            tol: float = 0.01, mutation: Any = (0.5, 1),
                            recombination: float = 0.7, rng: Any = None,
                            callback: Optional[Callable[..., Any]] = None, disp: bool = False,
@@ -79,6 +81,43 @@ def differential_evolution(func: Any, bounds: Any, args: Tuple[Any, ...] = (),
       function. The numbers differ from SciPy's for the same seed.
     - NaN values count as +inf. A run that never sees a finite value reports
       ``success=False``.
+    - As in SciPy the population lives in the unit cube and is mapped into
+      the bounds for evaluation, so a converged population collapses onto
+      one point and the ``tol`` test ends the run. ``func`` gets its own copy
+      of the points: what it writes there changes nothing.
+    - ``strategy`` may be a callable ``strategy(candidate, population, rng)``
+      returning a trial of shape (N,) (``population`` in the bounds'
+      coordinates; components outside the bounds are redrawn), or one of the
+      self-adaptive strategies, which set F and CR per individual from what
+      succeeded and ignore ``mutation``, ``recombination`` and ``updating``
+      (their generations are always deferred):
+
+      * ``"jde"``: J. Brest, S. Greiner, B. Boskovic, M. Mernik and
+        V. Zumer, "Self-adapting control parameters in differential
+        evolution", IEEE TEVC 10(6), 2006. rand/1/bin; each individual's F
+        (in [0.1, 1)) and CR are redrawn with probability 0.1 and survive
+        with the trials they made.
+      * ``"lshade"``: R. Tanabe and A. Fukunaga, "Improving the search
+        performance of SHADE using linear population size reduction", IEEE
+        CEC 2014. current-to-pbest/1/bin (p = 0.11) with an archive of 2.6
+        times the population, success-history memories of F and CR (H = 6,
+        weighted Lehmer means), and a population that shrinks linearly to 4
+        over the evaluation budget.
+      * ``"jso"``: J. Brest, M. S. Maucec and B. Boskovic, "Single objective
+        real-parameter optimization: algorithm jSO", IEEE CEC 2017. As
+        L-SHADE with H = 5 (the last entry fixed at 0.9), memories moving
+        halfway to each new mean, an archive as large as the population, p
+        from 0.25 down to 0.125, the weighted current-to-pBest-w/1 mutation
+        and its staged bounds on F and CR.
+
+      For these, ``popsize`` sets the initial size (``popsize`` times the
+      number of free parameters; the papers use 18 x N and 25 ln(N) sqrt(N)).
+      The population shrinks over ``maxfev`` evaluations; without
+      ``maxfev``, over what ``maxiter`` generations spend. ``maxiter``
+      defaults to 1000 generations, or to no limit for an adaptive strategy
+      given ``maxfev``. A component that leaves the bounds goes halfway from
+      its parent to the bound it crossed.
+    - Polishing counts towards ``maxfev`` and stops where it is spent.
     """
     settings = read_settings(func, bounds, args, strategy, maxiter, popsize, tol, mutation,
                              recombination, rng, seed, init, atol, updating, workers,
@@ -94,7 +133,8 @@ def differential_evolution(func: Any, bounds: Any, args: Tuple[Any, ...] = (),
 def _solve(settings: Settings, evaluator: Any, callback: Any, disp: bool, polish: Any,
            progress: bool) -> OptimizeResult:
     start = time.monotonic()
-    engine = EngineHandle(settings)
+    engine: Any = (CallableStrategyLoop(settings, evaluator) if settings.strategy_callable
+                   else EngineHandle(settings))
     engine.evaluate(evaluator.fitness)
     status, nit = _generations(settings, engine, evaluator.fitness, callback, disp, progress,
                                start)
@@ -247,12 +287,20 @@ def _polish(settings: Settings, evaluator: Any, engine: "EngineHandle", res: Opt
         kwargs["constraints"] = [c.original for c in settings.constraints]
     if disp:
         print(f"Polishing solution with '{method}'")
-    objective = scalar_objective(settings)
-    if callable(polish):
-        polished = minimize(objective, np.copy(res.x), **kwargs)
-    else:
-        polished = minimize(objective, np.copy(res.x), method=method, **kwargs)
-    res.nfev += int(getattr(polished, "nfev", 0))
+    left = None if settings.maxfev is None else settings.maxfev - res.nfev
+    if left is not None and left <= 0:
+        return
+    objective = _Budgeted(scalar_objective(settings), left)
+    try:
+        if callable(polish):
+            polished = minimize(objective, np.copy(res.x), **kwargs)
+        else:
+            polished = minimize(objective, np.copy(res.x), method=method, **kwargs)
+    except _BudgetSpent:
+        # The local method would have gone past maxfev: keep the best point
+        # it evaluated within the budget.
+        polished = OptimizeResult(x=objective.best_x, fun=objective.best_fun, success=True)
+    res.nfev += objective.calls
     better = (polished.fun < res.fun and getattr(polished, "success", True)
               and np.all(polished.x <= settings.high) and np.all(settings.low <= polished.x))
     if better:
@@ -264,6 +312,29 @@ def _polish(settings: Settings, evaluator: Any, engine: "EngineHandle", res: Opt
         res.population_energies[best] = res.fun
         if settings.constraints:
             _add_constraint_fields(settings, res)
+
+
+class _BudgetSpent(Exception):
+    """The polishing objective was asked for one evaluation too many."""
+
+
+class _Budgeted:
+    """An objective that counts its calls, remembers its best point and
+    refuses to run past `left` calls (None: no limit)."""
+
+    def __init__(self, objective: Callable[[np.ndarray], float], left: Optional[int]) -> None:
+        self.objective, self.left, self.calls = objective, left, 0
+        self.best_x: Optional[np.ndarray] = None
+        self.best_fun = math.inf
+
+    def __call__(self, x: np.ndarray) -> float:
+        if self.left is not None and self.calls >= self.left:
+            raise _BudgetSpent
+        self.calls += 1
+        value = self.objective(x)
+        if value < self.best_fun:
+            self.best_x, self.best_fun = np.array(x, dtype=np.float64), value
+        return value
 
 
 def minimize_population(fun: Any, native: Optional[int], low: np.ndarray, high: np.ndarray,
@@ -283,6 +354,7 @@ def minimize_population(fun: Any, native: Optional[int], low: np.ndarray, high: 
         (), None, None, False, "clip", None, None)
     # The short form checks its own ranges (F up to 2 included) and sizes.
     settings.pop, settings.native, settings.F, settings.F_high = pop, native, F, F
+    settings.scaled = False  # its results are fixed in box coordinates
     rows_fitness = native if native is not None else _rows_fitness(fun, pop)
     engine = EngineHandle(settings)
     engine.evaluate(rows_fitness)

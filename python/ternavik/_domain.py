@@ -44,9 +44,9 @@ def _first(column: Column, bad: npt.NDArray[np.bool_], what: str) -> Optional[st
 
 
 REAL = Rule("any real value", lambda column: None)
-NONNEGATIVE = Rule("values of at least 0",
+NONNEGATIVE = Rule("values >= 0",
                    lambda column: _first(column, column < 0.0, "below 0"))
-POSITIVE = Rule("values above 0",
+POSITIVE = Rule("values > 0",
                 lambda column: _first(column, column <= 0.0, "not above 0"))
 
 
@@ -63,7 +63,7 @@ def _log_total(column: Column) -> Optional[str]:
         f"that sum is above 0")
 
 
-LOG_POSITIVE = Rule("values above 0 whose product exceeds 1", _log_total)
+LOG_POSITIVE = Rule("values > 0 whose product exceeds 1", _log_total)
 
 
 def _best_nonzero(benefit: bool) -> Rule:

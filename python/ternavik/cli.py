@@ -1,5 +1,5 @@
-"""The ternavik command line: TOPSIS, entropy weights and side-by-side method
-comparisons on CSV files, and DE on standard test functions.
+"""The ternavik command line: TOPSIS, entropy weights, side-by-side method
+comparisons, SMAA and AHP weights on CSV files, and DE on standard test functions.
 
 Every mistake in the input (a missing file, a ragged row, a non-numeric or
 missing cell, the wrong number of kinds or weights, an unknown function, a
@@ -23,6 +23,7 @@ from ._backend import native
 from ._errors import InputError
 from ._matrix import NAN_POLICIES, PreparedMatrix, prepare_matrix
 from ._version import __version__
+from ._cli_decisions import add_commands
 from .compare import compare_arrays, method_names
 from .correlation import coefficient_code
 from .functions import FUNCTIONS
@@ -445,6 +446,7 @@ def build_parser() -> argparse.ArgumentParser:
                    "ws, kendall_tau or goodman_kruskal_gamma")
     p.add_argument("--plot", metavar="PATH",
                    help="also draw the ranks by method into an image (needs matplotlib)")
+    COMMANDS.update(add_commands(sub, _matrix_command))
     p = sub.add_parser("optimize", help="minimise a standard test function by DE",
                        description="Minimise a standard test function by differential "
                        "evolution.")

@@ -734,8 +734,14 @@ REGISTRY: Dict[str, Method] = {
 }
 """Every method by name, with the uniform signature (data, weights, kinds, nan_policy)."""
 
+# Outranking, grey relations and MULTIMOORA live beside these and are part
+# of this module's namespace.
+from ._outranking import (Electre1Result, MultimooraResult, Promethee1Result,  # noqa: E402
+                          electre1, gra, multimoora, promethee1, vikor_compromise)
+
 __all__ = [
-    "Domain", "Method", "NORMALIZATIONS", "NORMALIZATION_DOMAINS", "REGISTRY", "VikorResult",
+    "Domain", "Electre1Result", "MultimooraResult", "Promethee1Result", "electre1", "gra",
+    "multimoora", "promethee1", "vikor_compromise", "Method", "NORMALIZATIONS", "NORMALIZATION_DOMAINS", "REGISTRY", "VikorResult",
     "aras", "cocoso", "codas", "copras", "edas", "mabac", "mairca", "marcos", "moora",
     "promethee2", "spotis", "topsis", "vikor", "waspas", "wpm", "wsm",
 ]

@@ -47,7 +47,9 @@ inline PhiloxBlock philox4x64(PhiloxBlock counter, PhiloxKey key) {
 }
 
 // What a counter-derived stream is for; keeps the streams of one run apart.
-enum class Stream : std::uint64_t { trial = 0, initial_population = 1, scale_factor = 2 };
+enum class Stream : std::uint64_t {
+    trial = 0, initial_population = 1, scale_factor = 2, adaptation = 3, archive = 4,
+};
 
 // The generator of one (stream, generation, index) of the run keyed by
 // `key`: one Philox block becomes the state of a xoshiro256++, which then

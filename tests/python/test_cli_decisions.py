@@ -1,20 +1,16 @@
-"""The command line's decision commands on the inputs analysts actually have:
-cost criteria first, European decimal commas, empty name columns, extreme
-weights, full disks and folders given as file names."""
+"""The `ahp` and `smaa` subcommands, driven in-process through main()."""
+
 import csv
 import io
-import os
-import subprocess
-import sys
 
 import numpy as np
 import pytest
 
-import ternavik
-from ternavik.cli import build_parser, main
+from ternavik.cli import main
+from ternavik.subjective import ahp
 
-GOOD = "phone,price,storage,camera\nAster,250,16,12\nBirch,200,16,8\nCedar,300,32,16\n"
-GOOD_DATA = [[250, 16, 12], [200, 16, 8], [300, 32, 16]]
+PAIRWISE = ",price,storage,camera\nprice,1,3,5\nstorage,1/3,1,2\ncamera,1/5,1/2,1\n"
+PHONES = "phone,price,storage,camera\nAster,250,16,12\nBirch,200,16,8\nCedar,300,32,16\n"
 
 
 def write(tmp_path, text, name="m.csv"):
@@ -23,113 +19,58 @@ def write(tmp_path, text, name="m.csv"):
     return str(path)
 
 
-def closeness(out):
-    return [float(r[1]) for r in list(csv.reader(io.StringIO(out)))[1:]]
+@pytest.mark.parametrize("text", [PAIRWISE, PAIRWISE.split("\n", 1)[0].lstrip(",") + "\n"
+                                  + "\n".join(r.split(",", 1)[1] for r in
+                                              PAIRWISE.strip().split("\n")[1:]) + "\n"])
+def test_ahp_reads_fractions_with_or_without_a_name_column(tmp_path, capsys, text):
+    assert main(["ahp", "--csv", write(tmp_path, text)]) == 0
+    rows = list(csv.reader(io.StringIO(capsys.readouterr().out)))
+    want = ahp([[1, 3, 5], [1 / 3, 1, 2], [1 / 5, 1 / 2, 1]]).weights
+    assert [r[0] for r in rows[1:]] == ["price", "storage", "camera"]
+    np.testing.assert_array_equal([float(r[1]) for r in rows[1:]], want)
 
 
-def run_main(capsys, *args):
-    status = main(list(args))
-    out, err = capsys.readouterr()
-    return status, out, err
+def test_ahp_table_says_whether_the_judgements_are_consistent(tmp_path, capsys):
+    assert main(["ahp", write(tmp_path, PAIRWISE)]) == 0
+    assert "(consistent)" in capsys.readouterr().out
+    bad = ",a,b,c\na,1,9,1/9\nb,1/9,1,9\nc,9,1/9,1\n"
+    assert main(["ahp", write(tmp_path, bad)]) == 0
+    assert "INCONSISTENT" in capsys.readouterr().out
 
 
-@pytest.mark.parametrize("kinds, expected", [("--+", "--+"), ("---", "---"), ("-+-", "-+-")])
-def test_kinds_may_start_with_two_cost_signs(tmp_path, capsys, kinds, expected):
-    status, out, err = run_main(capsys, "topsis", write(tmp_path, GOOD), "--kinds", kinds,
-                                "--csv")
-    assert status == 0, err
-    assert closeness(out) == ternavik.topsis(GOOD_DATA, "equal", expected).tolist()
-
-
-def test_decimal_commas_with_semicolons(tmp_path, capsys):
-    text = "phone;price;storage;camera\nAster;250,5;16;12,25\nBirch;200;16;8\nCedar;300;32;16\n"
-    status, out, err = run_main(capsys, "topsis", write(tmp_path, text), "--kinds", "-++",
-                                "--decimal", ",", "--csv")
-    assert status == 0, err
-    data = [[250.5, 16, 12.25], [200, 16, 8], [300, 32, 16]]
-    assert closeness(out) == ternavik.topsis(data, "equal", "-++").tolist()
-    # Without the option the same file is refused, naming the cell.
-    status, out, err = run_main(capsys, "topsis", write(tmp_path, text), "--kinds", "-++")
-    assert status == 2 and "'250,5' is not a number" in err
-
-
-@pytest.mark.parametrize("args, message", [
-    (["--weights", "price=1,price=2,storage=1,camera=1"], "more than one weight for 'price'"),
-    (["--decimal", ",", "--delimiter", ","], "both ','"),
+@pytest.mark.parametrize("text, message", [
+    (",a,b\na,1,2\n", "not square"),
+    (",a,b\na,1,x\nb,1,1\n", "not a number or a fraction"),
+    (",a,b\na,1,1/0\nb,1,1\n", "not a number or a fraction"),
+    (",a,b\na,1,2\nb,2,1\n", "not reciprocal"),
 ])
-def test_ambiguous_options_are_refused(tmp_path, capsys, args, message):
-    status, out, err = run_main(capsys, "topsis", write(tmp_path, GOOD), "--kinds", "-++",
-                                *args)
-    assert status == 2 and message in err and err.count("\n") == 1
+def test_ahp_mistakes_are_one_line_and_status_two(tmp_path, capsys, text, message):
+    assert main(["ahp", write(tmp_path, text)]) == 2
+    err = capsys.readouterr().err
+    assert message in err and err.count("\n") == 1
 
 
-def test_an_all_missing_first_column_is_a_criterion_not_names(tmp_path, capsys):
-    text = "score,price,storage\nNA,250,16\nNA,200,16\nNA,300,32\n"
-    status, out, err = run_main(capsys, "topsis", write(tmp_path, text), "--kinds", "+-+")
-    assert status == 2
-    assert "criterion 'score'" in err and "--nan-policy omit" in err
-    assert "nan_policy" not in err
-
-
-def test_extreme_weights_rank_like_ordinary_ones(tmp_path, capsys):
-    path = write(tmp_path, GOOD)
-    status, base, _ = run_main(capsys, "topsis", path, "--kinds", "-++", "--weights",
-                               "1,1,1", "--csv")
-    for weights in ("1e160,1e160,1e160", "1e-170,1e-170,1e-170"):
-        status, out, err = run_main(capsys, "topsis", path, "--kinds", "-++", "--weights",
-                                    weights, "--csv")
-        assert status == 0 and "omitted" not in out
-        np.testing.assert_allclose(closeness(out), closeness(base), rtol=1e-13)
-
-
-def test_bounds_take_exponents_and_negative_values(capsys):
-    status, out, err = run_main(capsys, "optimize", "sphere", "--dims", "2", "--pop", "8",
-                                "--iters", "5", "--seed", "1", "--bounds", "-1e3", "1e3")
-    assert status == 0, err
-    assert "[-1000, 1000]" in out
-
-
-def test_plot_into_a_folder_is_refused_and_a_bare_name_is_kept(tmp_path, capsys):
+def test_smaa_csv_rows_are_shares_and_the_plot_is_written(tmp_path, capsys):
     pytest.importorskip("matplotlib")
-    status, out, err = run_main(capsys, "compare", "--example", "--plot", str(tmp_path))
-    assert status == 2 and "is a folder" in err
-    assert not os.path.exists(str(tmp_path) + ".png")
-    bare = tmp_path / "ranks"
-    status, out, err = run_main(capsys, "compare", "--example", "--plot", str(bare))
-    assert status == 0 and bare.read_bytes()[:4] == b"\x89PNG"
+    picture = tmp_path / "chart.png"
+    argv = ["smaa", write(tmp_path, PHONES), "--kinds", "-++", "--samples", "500",
+            "--seed", "3", "--csv", "--plot", str(picture)]
+    assert main(argv) == 0
+    rows = list(csv.reader(io.StringIO(capsys.readouterr().out)))
+    assert rows[0] == ["alternative", "rank_1", "rank_2", "rank_3", "confidence"]
+    shares = np.array([[float(v) for v in r[1:4]] for r in rows[1:]])
+    np.testing.assert_allclose(shares.sum(axis=1), 1.0)
+    assert picture.stat().st_size > 0
+    assert main(argv[:-2]) == 0
+    assert capsys.readouterr().out == "\n".join(",".join(r) for r in rows) + "\n"
 
 
-@pytest.mark.skipif(not os.path.exists("/dev/full"), reason="needs /dev/full")
-@pytest.mark.parametrize("command", ["topsis", "compare", "entropy"])
-def test_a_full_disk_is_one_line_not_a_traceback(command):
-    with open("/dev/full", "w") as full:
-        done = subprocess.run([sys.executable, "-m", "ternavik", command, "--example"],
-                              stdout=full, stderr=subprocess.PIPE, text=True, timeout=120)
-    assert done.returncode == 1
-    assert "Traceback" not in done.stderr and done.stderr.count("\n") == 1
-    assert "cannot write the output" in done.stderr
-
-
-def _help_texts():
-    parser = build_parser()
-    texts = {"ternavik": parser.format_help()}
-    for action in parser._subparsers._group_actions:  # the subcommands' own parsers
-        for name, sub in action.choices.items():
-            texts[name] = sub.format_help()
-    return texts
-
-
-@pytest.mark.parametrize("name, text", sorted(_help_texts().items()),
-                         ids=sorted(_help_texts()))
-def test_help_reads_cleanly(name, text):
-    assert "``" not in text and ":func:" not in text, name
-    description = text.split("\n\n")[1].strip()
-    assert description.endswith("."), (name, description)
-
-
-def test_compare_command_takes_the_new_order(capsys):
-    status, out, err = run_main(capsys, "compare", "--example", "--methods", "topsis,mairca",
-                                "--csv")
-    assert status == 0, err
-    rows = list(csv.reader(io.StringIO(out)))
-    assert rows[0] == ["alternative", "topsis", "mairca", "rank_topsis", "rank_mairca"]
+def test_smaa_table_and_refusals(tmp_path, capsys):
+    path = write(tmp_path, PHONES)
+    assert main(["smaa", path, "--kinds", "-++", "--samples", "200", "--seed", "1",
+                 "--method", "vikor"]) == 0
+    out = capsys.readouterr().out
+    assert "Rank acceptability" in out and "Central weights and confidence" in out
+    assert main(["smaa", path, "--kinds", "-++", "--samples", "0"]) == 2
+    assert main(["smaa", path, "--kinds", "-++", "--method", "nope"]) == 2
+    assert "method must be one of" in capsys.readouterr().err

@@ -9,7 +9,7 @@ import pytest
 from hypothesis import HealthCheck, given, settings, strategies as st
 
 from ternavik import InputError, methods, rank
-from ternavik._domain import ANY
+from ternavik._domain import ANY, POSITIVE
 
 EXAMPLES = int(os.environ.get("TERNAVIK_DECISION_EXAMPLES", "200"))
 PROPERTY = settings(max_examples=EXAMPLES, deadline=None, derandomize=True,
@@ -171,7 +171,7 @@ def test_a_constant_criterion_contributes_nothing(name):
     x = np.round(rng.uniform(1.0, 9.0, (6, 3)), 1)
     base = scores_of(name, x, np.array([0.5, 0.3, 0.2]), "+-+")
     for value in (0.0, 3.0):
-        if value == 0.0 and methods.REGISTRY[name].domain.benefit.text == "values above 0":
+        if value == 0.0 and methods.REGISTRY[name].domain.benefit is POSITIVE:
             continue
         grown = np.column_stack([x, np.full(6, value)])
         s = scores_of(name, grown, np.array([0.5, 0.3, 0.2, 0.4]), "+-++")

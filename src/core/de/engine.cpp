@@ -3,10 +3,12 @@
 #include <chrono>
 #include <cmath>
 #include <cstring>
+#include <algorithm>
 #include <numeric>
 #include <utility>
 
 #include "core/de/selection.hpp"
+#include "runtime/internal_failure.hpp"
 #include "runtime/parallel_for.hpp"
 
 namespace ternavik {
@@ -44,6 +46,10 @@ bool evaluate_in_pieces(FitnessFunction& fitness, double* matrix, std::uint64_t 
     return true;
 }
 
+bool shows_a_copy(const EngineSettings& s) {
+    return s.objective_copy || !s.scale_low.empty() || !s.integrality.empty();
+}
+
 }  // namespace
 
 DeEngine::DeEngine(EngineSettings settings)
@@ -51,9 +57,27 @@ DeEngine::DeEngine(EngineSettings settings)
       state_(settings_.box.pop, settings_.box.dimensions),
       violations_(settings_.constrained ? settings_.box.pop : 0),
       trial_violations_(settings_.constrained ? settings_.box.pop : 0),
-      rounded_(settings_.integrality.empty() ? 0 : settings_.box.pop * settings_.box.dimensions),
+      shown_(shows_a_copy(settings_) ? settings_.box.pop * settings_.box.dimensions : 0),
       maker_(choose_trial_maker(settings_.mutation, settings_.crossover, settings_.bounds,
-                                settings_.seeding)) {}
+                                settings_.seeding)) {
+    const DeConfig& box = settings_.box;
+    if (!settings_.scale_low.empty()) {
+        if (settings_.scale_low.size() != box.dimensions ||
+            settings_.scale_high.size() != box.dimensions)
+            throw InternalFailure("the scaled box does not match the dimensions");
+        for (std::uint64_t j = 0; j < box.dimensions; ++j) {
+            centre_.push_back(0.5 * (settings_.scale_low[j] + settings_.scale_high[j]));
+            width_.push_back(settings_.scale_high[j] - settings_.scale_low[j]);
+        }
+    }
+    if (settings_.adaptation != Adaptation::none) {
+        if (settings_.seeding != Seeding::counter)
+            throw InternalFailure("adaptive trials draw from the counter streams");
+        adapter_.emplace(settings_.adaptation, box.pop, box.dimensions,
+                         settings_.adaptation_budget, settings_.min_pop, settings_.key);
+        adaptive_maker_ = choose_adaptive_maker(settings_.adaptation, settings_.bounds);
+    }
+}
 
 void DeEngine::draw_population_from_run_generator() {
     const DeConfig& box = settings_.box;
@@ -96,11 +120,7 @@ void DeEngine::set_population(const double* rows) {
 bool DeEngine::evaluate(FitnessFunction& fitness, double* matrix, std::uint64_t rows,
                         double* energies, double* violations) {
     const std::uint64_t dims = settings_.box.dimensions;
-    double* shown = matrix;
-    if (!settings_.integrality.empty()) {
-        shown = rounded_.data();
-        round_marked(matrix, rows, dims, settings_.integrality.data(), shown);
-    }
+    double* shown = shown_rows(matrix, rows);
     bool ok;
     if (settings_.constrained)
         ok = fitness.evaluate_constrained(shown, rows, dims, energies, violations);
@@ -115,6 +135,28 @@ bool DeEngine::evaluate(FitnessFunction& fitness, double* matrix, std::uint64_t 
         for (std::uint64_t i = 0; i < rows; ++i)
             if (std::isnan(energies[i])) energies[i] = std::numeric_limits<double>::infinity();
     return true;
+}
+
+// The rows as the fitness sees them: scaled into the box, a plain copy, or
+// the engine's own matrix when nothing asks for a copy.
+double* DeEngine::shown_rows(double* matrix, std::uint64_t rows) {
+    if (!shows_a_copy(settings_)) return matrix;
+    const std::uint64_t dims = settings_.box.dimensions;
+    double* out = shown_.data();
+    if (!centre_.empty()) {
+        const double* low = settings_.scale_low.data();
+        const double* high = settings_.scale_high.data();
+        for (std::uint64_t i = 0; i < rows; ++i)
+            for (std::uint64_t j = 0; j < dims; ++j) {
+                const double v = (matrix[i * dims + j] - 0.5) * width_[j] + centre_[j];
+                out[i * dims + j] = low[j] > v ? low[j] : (high[j] < v ? high[j] : v);
+            }
+    } else if (rows * dims != 0) {
+        std::memcpy(out, matrix, rows * dims * sizeof(double));
+    }
+    if (!settings_.integrality.empty())
+        round_marked(out, rows, dims, settings_.integrality.data(), out);
+    return out;
 }
 
 bool DeEngine::evaluate_population(FitnessFunction& fitness) {
@@ -197,18 +239,84 @@ void DeEngine::step_immediately(FitnessFunction& fitness, bool& ok) {
     }
 }
 
+bool DeEngine::parallel_trials(const FitnessFunction& fitness) const {
+    // The fixed optimiser's rule: the pool pays off only for native
+    // functions on large populations, and there its trials seed from
+    // the thread streams. Counter streams make the pool safe for any.
+    const bool large = element_count(settings_.box) > settings_.parallel_threshold;
+    return large && (fitness.is_native() || settings_.seeding == Seeding::counter);
+}
+
+std::vector<Standing> DeEngine::standings() const {
+    std::vector<Standing> s(settings_.box.pop);
+    for (std::uint64_t i = 0; i < s.size(); ++i)
+        s[i] = Standing{energies()[i], settings_.constrained ? violations()[i] : 0.0};
+    return s;
+}
+
+// One generation under an adaptation rule: the adapter draws the
+// parameters, the trials are made and evaluated as a whole, and each
+// selection is reported to the adapter in index order before the
+// population may shrink.
+bool DeEngine::step_adaptively(FitnessFunction& fitness) {
+    const std::uint64_t pop = settings_.box.pop, dims = settings_.box.dimensions;
+    const Selection rule = settings_.selection;
+    adapter_->prepare(generation_, evaluations_, standings(), rule);
+    const AdaptiveInputs in = adapter_->inputs(trial_inputs(settings_.box.F));
+    const TrialDraws draws{Seeding::counter, &run_generator_, settings_.key, generation_};
+    generate_adaptive_trials(adaptive_maker_, in, draws, state_.trial.data(),
+                             parallel_trials(fitness));
+    if (!evaluate(fitness, state_.trial.data(), pop, state_.trial_fitness.data(),
+                  trial_violations_.data()))
+        return false;
+    const bool constrained = settings_.constrained;
+    for (std::uint64_t i = 0; i < pop; ++i) {
+        const Standing trial{state_.trial_fitness.data()[i],
+                             constrained ? trial_violations_.data()[i] : 0.0};
+        const Standing current{energies()[i], constrained ? violations()[i] : 0.0};
+        adapter_->record(i, accepts(rule, trial, current), better(rule, trial, current),
+                         current.energy, trial.energy, population() + i * dims);
+        select(i);
+    }
+    const std::uint64_t next = adapter_->finish(evaluations_, pop);
+    if (next < pop) shrink(next);
+    ++generation_;
+    return true;
+}
+
+// Keeps the `size` best individuals (ties to the lower index) in their
+// order, and forgets the rest.
+void DeEngine::shrink(std::uint64_t size) {
+    const std::vector<Standing> s = standings();
+    std::vector<std::uint64_t> order(s.size());
+    std::iota(order.begin(), order.end(), std::uint64_t{0});
+    std::stable_sort(order.begin(), order.end(), [&](std::uint64_t a, std::uint64_t b) {
+        return better(settings_.selection, s[a], s[b]);
+    });
+    order.resize(size);
+    std::sort(order.begin(), order.end());
+    const std::uint64_t dims = settings_.box.dimensions;
+    double* rows = state_.population.data();
+    for (std::uint64_t k = 0; k < size; ++k) {
+        const std::uint64_t from = order[k];
+        if (from == k) continue;
+        if (dims) std::memcpy(rows + k * dims, rows + from * dims, dims * sizeof(double));
+        state_.fitness.data()[k] = state_.fitness.data()[from];
+        if (settings_.constrained) violations_.data()[k] = violations_.data()[from];
+    }
+    adapter_->keep(order);
+    settings_.box.pop = size;
+    find_best();
+}
+
 bool DeEngine::step(FitnessFunction& fitness) {
+    if (adapter_) return step_adaptively(fitness);
     bool ok = true;
     if (settings_.immediate) {
         step_immediately(fitness, ok);
     } else {
         const TrialInputs in = trial_inputs(scale_factor());
-        // The fixed optimiser's rule: the pool pays off only for native
-        // functions on large populations, and there its trials seed from
-        // the thread streams. Counter streams make the pool safe for any.
-        const bool large = element_count(settings_.box) > settings_.parallel_threshold;
-        const bool parallel =
-            large && (fitness.is_native() || settings_.seeding == Seeding::counter);
+        const bool parallel = parallel_trials(fitness);
         TrialDraws draws{settings_.seeding, &run_generator_, settings_.key, generation_};
         if (parallel && settings_.seeding == Seeding::run_generator)
             draws.seeding = Seeding::thread_stream;

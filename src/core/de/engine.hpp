@@ -1,8 +1,10 @@
 #pragma once
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <vector>
 
+#include "core/de/adaptation.hpp"
 #include "core/de/config.hpp"
 #include "core/de/fitness.hpp"
 #include "core/de/strategy.hpp"
@@ -32,6 +34,20 @@ struct EngineSettings {
     // evaluations) go to the worker pool.
     std::uint64_t parallel_threshold = 200000;
     bool parallel_evaluation = false;     // the fitness may run on disjoint rows at once
+    // Self-adaptive F and CR (and, for the success-history rules, an archive
+    // and a population that shrinks to `min_pop` over `adaptation_budget`
+    // evaluations). Needs Seeding::counter; generations are deferred.
+    Adaptation adaptation = Adaptation::none;
+    std::uint64_t adaptation_budget = 0;
+    std::uint64_t min_pop = 4;
+    // When given, the population lives in the unit cube (box is [0, 1]) and
+    // row u is shown to the fitness as scale_low + (u - 0.5) * width, kept
+    // inside [scale_low, scale_high]: a converged population then collapses
+    // onto one point exactly, as SciPy's does.
+    std::vector<double> scale_low, scale_high;
+    // The fitness sees a copy of the rows, so what it writes there never
+    // reaches the population (implied by scaling and integrality).
+    bool objective_copy = false;
 };
 
 // Which stopping rule ended a run of generations.
@@ -108,6 +124,7 @@ public:
     double best_energy() const { return best_energy_; }
     std::uint64_t evaluations() const { return evaluations_; }
     std::uint64_t generation() const { return generation_; }
+    const Adapter* adapter() const { return adapter_ ? &*adapter_ : nullptr; }
 
 private:
     bool evaluate(FitnessFunction& fitness, double* matrix, std::uint64_t rows, double* energies,
@@ -117,12 +134,20 @@ private:
     double scale_factor();
     TrialInputs trial_inputs(double F) const;
     void step_immediately(FitnessFunction& fitness, bool& ok);
+    bool step_adaptively(FitnessFunction& fitness);
+    bool parallel_trials(const FitnessFunction& fitness) const;
+    double* shown_rows(double* matrix, std::uint64_t rows);
+    std::vector<Standing> standings() const;
+    void shrink(std::uint64_t size);
 
     EngineSettings settings_;
     WorkingState state_;
     ZeroedArray violations_, trial_violations_;
-    ZeroedArray rounded_;  // the matrix as the fitness sees it under integrality
+    ZeroedArray shown_;  // the matrix as the fitness sees it, when not the engine's own
+    std::vector<double> centre_, width_;  // of the box, when the population is scaled
     TrialMaker maker_;
+    std::optional<Adapter> adapter_;
+    AdaptiveTrialMaker adaptive_maker_ = nullptr;
     Xoshiro256pp run_generator_;
     std::uint64_t best_index_ = no_best;
     double best_energy_ = std::numeric_limits<double>::infinity();

@@ -65,6 +65,9 @@ struct ClipRepair {
     static double bounded(double v, double low, double high) {
         return low > v ? low : (high < v ? high : v);
     }
+    static double bounded(double v, double low, double high, double) {
+        return bounded(v, low, high);
+    }
     template <class Generator>
     static double apply(Generator&, bool take, double v, double target, double low, double high) {
         return select_bits(take, bounded(v, low, high), target);
@@ -73,6 +76,7 @@ struct ClipRepair {
 struct ReinitializeRepair {
     static constexpr bool redraws = true;
     static double bounded(double v, double, double) { return v; }
+    static double bounded(double v, double, double, double) { return v; }
     // Draws only for a taken component outside the box, so the stream
     // position depends on the trial alone.
     template <class Generator>
@@ -80,6 +84,21 @@ struct ReinitializeRepair {
                         double high) {
         if (take & ((v < low) | (v > high))) return draw_between(rng, low, high);
         return select_bits(take, v, target);
+    }
+};
+
+// A component that left the box goes halfway from the target to the bound
+// it crossed, so a population near a bound approaches it without piling
+// onto it (the rule of the success-history family).
+struct MidpointRepair {
+    static constexpr bool redraws = false;
+    static double bounded(double v, double low, double high, double target) {
+        const double below = (low + target) * 0.5, above = (high + target) * 0.5;
+        return v < low ? below : (v > high ? above : v);
+    }
+    template <class Generator>
+    static double apply(Generator&, bool take, double v, double target, double low, double high) {
+        return select_bits(take, bounded(v, low, high, target), target);
     }
 };
 
@@ -156,7 +175,7 @@ private:
                           const double* __restrict tg, double* __restrict o,
                           std::uint64_t* __restrict outside, const Mutant& mutant) {
         for (std::uint64_t k = 0; k < n; ++k) {
-            const double v = Repair::bounded(mutant(k), lo[k], hi[k]);
+            const double v = Repair::bounded(mutant(k), lo[k], hi[k], tg[k]);
             if constexpr (Repair::redraws) {
                 const double clipped = ClipRepair::bounded(v, lo[k], hi[k]);
                 outside[k] = take[k] & (std::bit_cast<std::uint64_t>(clipped) ^

@@ -1,15 +1,17 @@
-// PROMETHEE II. For criterion j and alternatives i, k with d_ik = x_ij - x_kj
+// PROMETHEE I and II. For criterion j and alternatives i, k with d_ik = x_ij - x_kj
 // (x_kj - x_ij for cost criteria), P_j is the criterion's preference
 // function. The unicriterion sums plus_ij = sum_k P_j(d_ik) and
 // minus_ij = sum_k P_j(d_ki) do not depend on the weights and are computed
 // once per call; then for every weight vector
-// phi_i = (sum_j w_j plus_ij) / (n - 1) - (sum_j w_j minus_ij) / (n - 1).
+// phi+_i = (sum_j w_j plus_ij) / (n - 1), phi-_i = (sum_j w_j minus_ij) / (n - 1)
+// and PROMETHEE II's net flow phi_i = phi+_i - phi-_i.
 // Step functions are counted and ramps summed over the sorted criterion
 // (preference_counts.hpp), so only the Gaussian compares every pair.
 #include <cmath>
 #include <string>
 
 #include "core/mcda/methods.hpp"
+#include "core/mcda/outranking.hpp"
 #include "core/mcda/preference_counts.hpp"
 #include "core/mcda/weighted_sums.hpp"
 
@@ -70,7 +72,8 @@ std::optional<CoreError> check_preference(const PreferenceFunctions& preference,
 
 }  // namespace
 
-Outcome<BatchScores> promethee2(const MethodInput& input, const PreferenceFunctions& preference) {
+Outcome<PrometheeFlows> promethee_flows(const MethodInput& input,
+                                        const PreferenceFunctions& preference) {
     if (auto error = check_method_input(input)) return std::move(*error);
     if (auto error = check_preference(preference, input.m())) return std::move(*error);
     const std::size_t n = input.n(), m = input.m(), batch = input.batch();
@@ -103,10 +106,21 @@ Outcome<BatchScores> promethee2(const MethodInput& input, const PreferenceFuncti
     const std::vector<double> outgoing = weighted_sums(plus, weights, batch);
     const std::vector<double> incoming = weighted_sums(minus, weights, batch);
     const double others = static_cast<double>(n) - 1.0;
-    BatchScores flows(batch * n);
-    for (std::size_t e = 0; e < flows.size(); ++e)
-        flows[e] = outgoing[e] / others - incoming[e] / others;
+    PrometheeFlows flows{BatchScores(batch * n), BatchScores(batch * n)};
+    for (std::size_t e = 0; e < batch * n; ++e) {
+        flows.positive[e] = outgoing[e] / others;
+        flows.negative[e] = incoming[e] / others;
+    }
     return flows;
+}
+
+Outcome<BatchScores> promethee2(const MethodInput& input, const PreferenceFunctions& preference) {
+    Outcome<PrometheeFlows> flows = promethee_flows(input, preference);
+    if (!flows.ok()) return std::move(flows.error());
+    BatchScores net(flows.value().positive.size());
+    for (std::size_t e = 0; e < net.size(); ++e)
+        net[e] = flows.value().positive[e] - flows.value().negative[e];
+    return net;
 }
 
 }  // namespace ternavik::mcda

@@ -164,6 +164,46 @@ Result<PyRef> create_body(PyObject* args, PyObject* kwargs) {
     return handle;
 }
 
+const char* const configure_parameters[] = {"engine",    "adaptation", "budget",
+                                            "scale_low", "scale_high", "objective_copy"};
+const ArgumentDescription configure_arguments{"de_engine_configure()", configure_parameters, 6};
+
+// Settings beyond de_engine_create's, given before the population is drawn:
+// the adaptation rule (0 none, 1 jDE, 2 L-SHADE, 3 jSO) and the evaluations
+// its population schedule spans; the box the unit-cube population is scaled
+// into (empty vectors: the population lives in the box itself); whether the
+// fitness sees a copy of the rows. Rebuilds the engine's working state.
+Result<PyRef> configure_body(PyObject* args, PyObject* kwargs) {
+    PyObject* a[6];
+    Status bound = bind_arguments(configure_arguments, args, kwargs, a);
+    if (!bound.ok()) return std::move(bound.error());
+    Result<EngineBox*> box = extract_handle(a[0]);
+    if (!box.ok()) return std::move(box.error());
+    Result<std::uint64_t> adaptation = extract_u64(a[1]), budget = extract_u64(a[2]);
+    if (!adaptation.ok()) return std::move(adaptation.error());
+    if (!budget.ok()) return std::move(budget.error());
+    const int copy = PyObject_IsTrue(a[5]);
+    if (copy < 0) return PyErr::fetch();
+    Result<std::vector<double>> low = extract_vector(a[3]), high = extract_vector(a[4]);
+    if (!low.ok()) return std::move(low.error());
+    if (!high.ok()) return std::move(high.error());
+    BusyMark busy(box.value());
+    if (!busy.acquired())
+        return PyErr::pending(PyExc_RuntimeError, "this engine is already running");
+    EngineSettings s = box.value()->engine.settings();
+    const std::uint64_t dims = s.box.dimensions;
+    if (adaptation.value() > 3 || low.value().size() != high.value().size() ||
+        (!low.value().empty() && low.value().size() != dims))
+        return PyErr::pending(PyExc_ValueError, "inconsistent engine settings");
+    s.adaptation = static_cast<Adaptation>(adaptation.value());
+    s.adaptation_budget = budget.value();
+    s.scale_low = std::move(low.value());
+    s.scale_high = std::move(high.value());
+    s.objective_copy = copy == 1;
+    box.value()->engine = DeEngine(std::move(s));
+    return PyRef::borrow(Py_None);
+}
+
 const char* const init_parameters[] = {"engine", "kind", "rows"};
 const ArgumentDescription init_arguments{"de_engine_init()", init_parameters, 3};
 
@@ -311,6 +351,9 @@ Result<PyRef> evaluate_native_body(PyObject* args, PyObject* kwargs) {
 
 PyObject* de_engine_create(PyObject*, PyObject* args, PyObject* kwargs) {
     return entry_guard([&] { return create_body(args, kwargs); });
+}
+PyObject* de_engine_configure(PyObject*, PyObject* args, PyObject* kwargs) {
+    return entry_guard([&] { return configure_body(args, kwargs); });
 }
 PyObject* de_engine_init(PyObject*, PyObject* args, PyObject* kwargs) {
     return entry_guard([&] { return init_body(args, kwargs); });

@@ -14,6 +14,7 @@ PyObject* de_engine_create(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* de_engine_init(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* de_engine_evaluate(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* de_engine_run(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* de_engine_configure(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* de_engine_state(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* evaluate_native(PyObject* self, PyObject* args, PyObject* kwargs);
 
@@ -36,6 +37,12 @@ PyObject* cocoso_scores_entry(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* mairca_scores_entry(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* marcos_scores_entry(PyObject* self, PyObject* args, PyObject* kwargs);
 PyObject* spotis_scores_entry(PyObject* self, PyObject* args, PyObject* kwargs);
+
+// Outranking, grey relations and stochastic rank counts (outranking_methods.cpp).
+PyObject* promethee1_flows_entry(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* electre1_outranking_entry(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* gra_scores_entry(PyObject* self, PyObject* args, PyObject* kwargs);
+PyObject* rank_counts_entry(PyObject* self, PyObject* args, PyObject* kwargs);
 
 // Decision analysis: the whole functions, then the pieces for row blocks.
 // entropy_weight_entry and topsis_entry are _ternavik's own, built into

@@ -75,10 +75,21 @@ PyMethodDef methods[] = {
      "marcos_scores(data, weights, kinds)\n--\n\n"},
     {"spotis_scores", as_method<spotis_scores_entry>(), METH_VARARGS | METH_KEYWORDS,
      "spotis_scores(data, weights, kinds, bounds, esp)\n--\n\n"},
+    {"promethee1_flows", as_method<promethee1_flows_entry>(), METH_VARARGS | METH_KEYWORDS,
+     "promethee1_flows(data, weights, kinds, functions, q, p, s)\n--\n\n"},
+    {"electre1_outranking", as_method<electre1_outranking_entry>(), METH_VARARGS | METH_KEYWORDS,
+     "electre1_outranking(data, weights, kinds, c, d)\n--\n\n"},
+    {"gra_scores", as_method<gra_scores_entry>(), METH_VARARGS | METH_KEYWORDS,
+     "gra_scores(data, weights, kinds, zeta)\n--\n\n"},
+    {"rank_counts", as_method<rank_counts_entry>(), METH_VARARGS | METH_KEYWORDS,
+     "rank_counts(scores, weights, higher_is_better)\n--\n\n"},
     {"de_engine_create", as_method<de_engine_create>(), METH_VARARGS | METH_KEYWORDS,
      "de_engine_create(low, high, pop, mutation, crossover, bounds_handling, F, F_high, CR, "
      "selection, immediate, key0, key1, integrality, constrained, parallel_threshold)\n--\n\n"
      "A new differential-evolution engine handle."},
+    {"de_engine_configure", as_method<de_engine_configure>(), METH_VARARGS | METH_KEYWORDS,
+     "de_engine_configure(engine, adaptation, budget, scale_low, scale_high, objective_copy)"
+     "\n--\n\nAdaptation, unit-cube scaling and copies for the fitness, before init."},
     {"de_engine_init", as_method<de_engine_init>(), METH_VARARGS | METH_KEYWORDS,
      "de_engine_init(engine, kind, rows)\n--\n\nSets the initial population."},
     {"de_engine_evaluate", as_method<de_engine_evaluate>(), METH_VARARGS | METH_KEYWORDS,

@@ -1,0 +1,43 @@
+#pragma once
+// The methods that give more than one score per alternative or that rank
+// pairs: PROMETHEE's two flows, ELECTRE I's outranking, grey relational
+// grades, and the rank counts of stochastic multicriteria acceptability.
+#include <cstdint>
+#include <vector>
+
+#include "core/mcda/methods.hpp"
+
+namespace ternavik::mcda {
+
+// PROMETHEE's leaving (positive) and entering (negative) flows, K x n each:
+// positive_i = (sum_j w_j plus_ij) / (n - 1), negative_i likewise with
+// minus_ij; promethee2's net flow is exactly positive - negative.
+struct PrometheeFlows {
+    BatchScores positive, negative;
+};
+Outcome<PrometheeFlows> promethee_flows(const MethodInput& input,
+                                        const PreferenceFunctions& preference);
+
+// Grey relational grade (higher better), zeta in (0, 1].
+Outcome<BatchScores> gra(const MethodInput& input, double zeta);
+
+// ELECTRE I for every weight vector: K x n x n outranking flags (row
+// outranks column; the diagonal is 0). Concordance sums the weights, divided
+// by their total, of the criteria on which the row is at least as good;
+// discordance is the largest amount by which the column beats the row on
+// any criterion over the largest range of any criterion.
+Outcome<std::vector<std::uint8_t>> electre1(const MethodInput& input, double c, double d);
+
+// Rank counts of K score vectors: counts[i * n + r] is how many rows give
+// alternative i rank r + 1 (ties share the smallest rank; NaN ranks after
+// every number), and central[i * m + j] sums weights(k, j) over the rows k
+// that rank i first. Rows are taken in fixed chunks whose partial sums are
+// added in chunk order, so the sums never depend on the thread count.
+struct RankCounts {
+    std::vector<double> counts;   // n x n
+    std::vector<double> central;  // n x m
+};
+Outcome<RankCounts> rank_counts(const StridedMatrix& scores, const StridedMatrix& weights,
+                                bool higher_is_better);
+
+}  // namespace ternavik::mcda
