@@ -41,8 +41,7 @@ from ._smaa import SMAAResult, smaa
 from .weighting import objective_weights
 
 __all__ = [
-    "CompareResult", "InputError", "OptimizeResult", "SMAAResult", "Scores", "SensitivityResult",
-    "_DE",
+    "CompareResult", "InputError", "OptimizeResult", "SMAAResult", "SensitivityResult", "_DE",
     "compare",
     "core", "correlation_matrix", "differential_evolution", "entropy_weight", "functions",
     "minimize", "native_address", "objective_weights", "plot_acceptability", "plot_outranking",

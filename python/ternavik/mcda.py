@@ -26,7 +26,7 @@ from ._typing import KindsLike, MatrixLike, NanPolicy, Vector, WeightsLike
 if TYPE_CHECKING:
     import pandas as pd
 
-__all__ = ["RANK_METHODS", "entropy_weight", "rank", "topsis"]
+__all__ = ["entropy_weight", "rank", "topsis"]
 
 
 @overload

@@ -52,8 +52,7 @@ from ._errors import InputError
 from ._matrix import prepare_matrix
 from ._weightings import ALIASES, WEIGHTINGS, Weighting, weighting_table, weights_of
 
-__all__ = ["ALIASES", "WEIGHTINGS", "Weighting", "objective_weights", "weighting_table",
-           "weights_of"]
+__all__ = ["WEIGHTINGS", "objective_weights"]
 
 
 def objective_weights(data: Any, weights: str = "critic", kinds: Any = None, *,

@@ -437,7 +437,7 @@ def analyse(request: Dict[str, Any]) -> Dict[str, Any]:
     coefficient = str(request.get("coefficient", "spearman"))
     scores, ranks, between = _compare(data, kinds, weights, variants, coefficient, nan_policy)
     if isinstance(weights, str):
-        shown_weights = ternavik.objective_weights(data=data, method=weights, kinds=kinds,
+        shown_weights = ternavik.objective_weights(data=data, weights=weights, kinds=kinds,
                                                    nan_policy=nan_policy)
     else:
         shown_weights = np.asarray(weights) / np.sum(weights)

@@ -41,7 +41,7 @@ def _acceptability_figure(smaa: Dict[str, Any]) -> Any:
     ax.invert_yaxis()
     ax.set_xlim(0, 1)
     ax.set_xlabel("share of weight samples")
-    ax.legend(loc="outside right center", fontsize=8, frameon=False)
+    fig.legend(loc="outside right center", fontsize=8, frameon=False)
     ax.set_title(f"Rank acceptability ({smaa['method']}, {smaa['samples']} samples)")
     return fig
 
