@@ -134,10 +134,13 @@ def test_ahp_judgements_give_weights_and_their_consistency(page):
         top, _, bottom = value.partition("/")
         matrix[i, j] = float(top) / float(bottom or 1)
         matrix[j, i] = 1.0 / matrix[i, j]
-    judged = subjective.ahp(matrix)
+    with pytest.warns(subjective.ConsistencyWarning):  # these judgements disagree on purpose
+        judged = subjective.ahp(matrix)
+    assert judged.consistency_ratio > 0.1
     page.wait_for_function(
         "want => document.querySelector('[data-testid=ahp-cr]').textContent === want",
         arg=str(float(judged.consistency_ratio)))
+    assert "inconsistent" in page.text_content("#ahp-verdict")
     assert_shows(page, example_frame(), EXAMPLE["kinds"], list(np.asarray(judged.weights)),
                  DEFAULT_METHODS)
 

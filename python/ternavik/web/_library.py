@@ -518,3 +518,29 @@ def sensitivity_figure(request: Dict[str, Any]) -> Any:
     trimmed = result._replace(ranks=result.ranks[:, :, keep], scores=result.scores[:, :, keep],
                               alternatives=[result.alternatives[i] for i in keep])
     return ternavik.plot_sensitivity(trimmed)
+
+
+def smaa_figure(request: Dict[str, Any]) -> Any:
+    """The library's acceptability chart for the page's state; with many
+    alternatives, the best by first-rank acceptability and the first ranks."""
+    smaa = _smaa()
+    if smaa is None:
+        raise InputError("SMAA is not available in this version of ternavik")
+    reading = _mapping(request.get("reading"), "reading")
+    data = _frame(request.get("table"), str(reading.get("decimal", ".")))
+    spec = _mapping(request.get("smaa"), "smaa")
+    result = smaa(data, kinds=[str(k) for k in request.get("kinds", [])],
+                  method=str(spec.get("method", "topsis")),
+                  samples=min(max(int(spec.get("samples", 2000)), 100), 100_000),
+                  seed=int(spec.get("seed", 1)),
+                  nan_policy=str(reading.get("nan_policy", "raise")))
+    accept = np.asarray(result.acceptability, dtype=float)
+    labels = list(getattr(result.acceptability, "index", range(len(accept))))
+    keep = sorted(_top(-accept[:, 0], CHART_LINES))
+    if len(keep) < len(accept):
+        # The chart takes a square matrix: the shown alternatives and as many first ranks.
+        accept = accept[keep][:, :len(keep)]
+        labels = [labels[i] for i in keep]
+    return ternavik.plot_acceptability(accept, alternatives=[str(a) for a in labels],
+                                       title=f"Rank acceptability ({result.method}, "
+                                             f"{result.samples} samples)")

@@ -115,6 +115,8 @@ function renderGrid() {
   body.push("</tbody>");
   $("grid-head").innerHTML = head.join("");
   $("grid").innerHTML = body.join("");
+  // The sum of the columns (as in style.css): a content-sized table would widen one.
+  for (const id of ["grid-head", "grid"]) $(id).style.width = `${12.5 + 7.9 * m}em`;
   $("grid").parentElement.classList.toggle("tall", state.cells.length > 12);
   showWeightMode();
 }
@@ -183,7 +185,7 @@ function renderAhp() {
       } else if (j === i) {
         rows.push('<td class="diag">1</td>');
       } else {
-        rows.push(`<td class="mirror" id="mirror-${i}-${j}">1/${esc(state.pairwise[j][i])}</td>`);
+        rows.push(`<td class="mirror" id="mirror-${i}-${j}">${esc(mirrored(state.pairwise[j][i]))}</td>`);
       }
     }
     rows.push("</tr>");
@@ -192,11 +194,19 @@ function renderAhp() {
   $("ahp-table").innerHTML = rows.join("");
 }
 
+// The judgement below the diagonal as it reads: "1/3" above shows "3" below.
+// (The server takes the reciprocal itself; this is only its label.)
+function mirrored(text) {
+  const t = String(text).trim();
+  const m = /^1\s*\/\s*(.+)$/.exec(t);
+  return m ? m[1] : `1/${t}`;
+}
+
 function onAhpInput(event) {
   const d = event.target.dataset;
   if (d.pi === undefined) return;
   state.pairwise[+d.pi][+d.pj] = event.target.value;
-  $(`mirror-${d.pj}-${d.pi}`).textContent = `1/${event.target.value}`;
+  $(`mirror-${d.pj}-${d.pi}`).textContent = mirrored(event.target.value);
   changed();
 }
 
