@@ -206,3 +206,15 @@ def test_exports_hold_the_library_numbers(page):
     assert repr(float(want.scores.iloc[0, 0])) in report
     assert _download(page, "button[data-chart=ranks][data-format=png]")[:8] == b"\x89PNG\r\n\x1a\n"
     assert b"<svg" in _download(page, "button[data-chart=sensitivity][data-format=svg]")
+
+
+def test_smaa_acceptability_is_the_library_s(page):
+    if page.locator("#smaa-box").is_hidden():
+        pytest.skip("no SMAA in this version")
+    page.fill("#smaa-samples", "500")
+    page.dispatch_event("#smaa-samples", "change")
+    page.wait_for_selector(READY)
+    want = ternavik.smaa(example_frame(), kinds=EXAMPLE["kinds"], method="topsis", samples=500,
+                         seed=1).acceptability
+    for row in table(page, "smaa-table"):
+        assert [float(v) for v in row[1:]] == want.loc[row[0]].tolist()[:len(row) - 1]
