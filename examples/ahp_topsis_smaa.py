@@ -1,6 +1,8 @@
-"""Weights from judgements, a ranking from them, and how robust it is.
+"""
+Weights from judgements, a ranking from them, and how robust it is
+==================================================================
 
-    python examples/ahp_topsis_smaa.py [chart.png]
+``python examples/ahp_topsis_smaa.py [chart.png]``
 
 An analyst compares the phones' criteria pairwise (AHP), feeds the weights
 to TOPSIS, then asks how much the ranking depends on those weights: SMAA
@@ -17,7 +19,8 @@ import pandas as pd
 
 import ternavik
 
-phones = pd.read_csv(Path(__file__).with_name("phones.csv"), index_col="phone")
+# Beside this script (argv[0], which the documentation's gallery sets too).
+phones = pd.read_csv(Path(sys.argv[0]).with_name("phones.csv"), index_col="phone")
 kinds = {"price": "min", "storage": "max", "camera": "max"}
 
 # Row criterion against column criterion on Saaty's 1-9 scale: price is
@@ -37,5 +40,6 @@ print(robust.acceptability.round(3))
 
 default = Path(tempfile.gettempdir()) / "smaa_acceptability.png"
 chart = Path(sys.argv[1]) if len(sys.argv) > 1 else default
-robust.plot(title="TOPSIS rank acceptability, weights in the AHP order").savefig(chart, dpi=120)
+figure = robust.plot(title="TOPSIS rank acceptability, weights in the AHP order")
+figure.savefig(chart, dpi=120)
 print(f"chart saved to {chart}")
