@@ -156,6 +156,15 @@ def test_a_foreign_origin_is_refused_even_with_the_token(server, method, path, o
     assert status == 403
 
 
+@pytest.mark.parametrize("path", ["/static/index.html", "/static/..%2f..%2fpyproject.toml",
+                                  "/static/%2e%2e/app.py", "/static/app.js/../../cli.py",
+                                  "/api/parse?path=/etc/passwd"])
+def test_no_request_names_a_file(server, path):
+    status, _, body = server.request("GET", path)
+    assert status in (404, 405)
+    assert b"import" not in body and b"[project]" not in body
+
+
 def test_a_cross_site_fetch_is_refused(server):
     status, _, _ = server.request("GET", "/api/catalogue", headers={"Sec-Fetch-Site": "cross-site"})
     assert status == 403
@@ -366,6 +375,19 @@ def test_results_csv_is_exact():
     assert [r[0] for r in rows[1:]] == EXAMPLE["alternatives"]
     assert [[float(v) for v in r[1:4]] for r in rows[1:]] == want.scores.to_numpy().tolist()
     assert [[int(v) for v in r[4:]] for r in rows[1:]] == want.ranks.to_numpy().tolist()
+
+
+def test_the_address_is_the_only_line_printed(tmp_path):
+    path = tmp_path / "plants.csv"
+    path.write_text("site,cost,life\nnorth,3,20\nsouth,4,25\n")
+    running = Server(str(path))
+    try:
+        assert running.url.startswith("http://127.0.0.1:") and running.port > 0
+        status, _, body = running.request("GET", "/api/catalogue")
+        assert json.loads(body)["initial"]["alternatives"] == ["north", "south"]
+    finally:
+        running.stop()
+    assert running.process.stdout.read() == ""
 
 
 def test_the_command_line_refuses_a_bad_port_and_a_missing_file(tmp_path):

@@ -95,6 +95,8 @@ class Guard:
             response = RedirectResponse("/", status_code=303)
             response.set_cookie(self.cookie, self.token, httponly=True, samesite="strict",
                                 path="/")
+            for key, value in _SECURITY_HEADERS:
+                response.headers[key.decode()] = value.decode()
             await response(scope, receive, send)
             return
         length = headers.get("content-length")
