@@ -230,6 +230,17 @@ def test_a_malformed_file_gives_a_message_and_the_server_goes_on(server, name, r
     assert server.request("POST", "/api/analyse", analysis())[0] == 200
 
 
+def test_a_table_sent_once_is_named_by_its_id_after(server):
+    status, _, text = server.request("POST", "/api/analyse", analysis())
+    first = json.loads(text)
+    named = {**analysis(kinds=["max"] * 5), "table": None, "table_id": first["table_id"]}
+    status, _, text = server.request("POST", "/api/analyse", named)
+    assert status == 200
+    assert json.loads(text)["ranks"] == expected(kinds=["max"] * 5).ranks.to_numpy().tolist()
+    status, _, text = server.request("POST", "/api/analyse", {**named, "table_id": "0" * 64})
+    assert status == 409 and "send it again" in json.loads(text)["error"]
+
+
 @pytest.mark.parametrize("body", [b"not json", b"[1, 2]", b"{\"table\": 7}",
                                   json.dumps(analysis(methods=["nonesuch"])).encode(),
                                   json.dumps(analysis(kinds=["max"])).encode()])
@@ -293,8 +304,8 @@ def test_uploads_read_as_the_command_line_reads_them(tmp_path, text, delimiter):
 def test_decimal_commas_read_as_numbers():
     got = _upload("name;price;rating\nfirst;12,4;3\nsecond;9,75;4,5\n", decimal=",")
     assert got["cells"] == [["12.4", "3.0"], ["9.75", "4.5"]]
-    frame = _library._frame({"criteria": ["p"], "alternatives": ["a", "b"],
-                             "cells": [["1,5"], ["2"]]}, ",")
+    frame = _library._frame_of({"table": {"criteria": ["p"], "alternatives": ["a", "b"],
+                                          "cells": [["1,5"], ["2"]]}}, ",")
     assert frame["p"].tolist() == [1.5, 2.0]
 
 

@@ -65,7 +65,7 @@ def html_report(request: Dict[str, Any]) -> str:
     result = _library.analyse(request)
     labels = [m["label"] for m in result["methods"]]
     kinds = [str(k) for k in request.get("kinds", [])]
-    table = request.get("table") or {}
+    table = _library.table_of(request)[1]
     weights_spec = request.get("weights") or {}
     mode = weights_spec.get("mode", "numbers")
     how = {"named": f"the {weights_spec.get('name')} weighting",
