@@ -1,4 +1,9 @@
-"""ternavik in a dozen lines: entropy weights -> TOPSIS -> ranks; DE on a sphere."""
+"""
+ternavik in a dozen lines
+=========================
+
+Entropy weights, then TOPSIS, then ranks; and differential evolution on a sphere.
+"""
 
 import numpy as np
 import numpy.typing as npt

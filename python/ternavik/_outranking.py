@@ -133,7 +133,7 @@ def promethee1(data: Any, weights: Any, kinds: Any, *, preference: Any = "usual"
     >>> import ternavik
     >>> r = ternavik.methods.promethee1([[1, 9], [9, 1], [0, 0]], [1, 1], "++")
     >>> r.positive.tolist(), r.negative.tolist()
-    ([0.5, 0.5, 0.0], [0.25, 0.25, 0.5])
+    ([0.75, 0.75, 0.0], [0.25, 0.25, 1.0])
     >>> r.relation.tolist()
     [['I', 'I', 'P'], ['I', 'I', 'P'], ['-', '-', 'I']]
     """
@@ -271,33 +271,37 @@ def multimoora(data: Any, weights: Any, kinds: Any, *, nan_policy: str = "raise"
     >>> import ternavik
     >>> r = ternavik.methods.multimoora([[10, 5], [8, 6], [2, 1]], [1, 1], "+-")
     >>> r.rank.tolist()
-    [1.0, 2.0, 3.0]
+    [1.0, 3.0, 2.0]
     """
     methods = _common()
     prep = methods._prepared(data, kinds, weights, nan_policy)
     if prep.batched:
         raise InputError("multimoora takes one weight vector")
     x = prep.values
-    if not (x > 0.0).all():
+    if not (x[~np.isnan(x)] > 0.0).all():
         raise InputError("the full multiplicative form needs every value > 0")
     w = _normalised(prep.weights)[0]
     benefit = prep.codes == 1
     # 2^k scaling keeps the norm finite for any finite column and changes
     # no bits of r, since scaling by a power of two is exact.
-    scale = np.exp2(-np.floor(np.log2(np.abs(x).max(axis=0))))
+    scale = np.exp2(-np.floor(np.log2(np.nanmax(np.abs(x), axis=0))))
     scaled = x * scale
-    r = scaled / np.sqrt((scaled * scaled).sum(axis=0))
+    r = scaled / np.sqrt(np.nansum(scaled * scaled, axis=0))
     ratio = (r[:, benefit] * w[benefit]).sum(axis=1) - (r[:, ~benefit] * w[~benefit]).sum(axis=1)
-    best = np.where(benefit, r.max(axis=0), r.min(axis=0))
+    best = np.where(benefit, np.nanmax(r, axis=0), np.nanmin(r, axis=0))
     reference = (w * np.abs(best - r)).max(axis=1)
     logs = np.log(x) * w
     log_full = logs[:, benefit].sum(axis=1) - logs[:, ~benefit].sum(axis=1)
     full = np.exp(log_full)
     # Ranked by the logarithm, which stays finite and ordered where the
     # product itself would overflow or underflow.
-    ranks = np.stack([_min_ranks(ratio, True), _min_ranks(reference, False),
-                      _min_ranks(log_full, True)], axis=1)
-    final = _dominance_rank(ranks)
+    # Rows with a missing value (nan_policy="propagate") get NaN and take no
+    # part in the ranking of the others.
+    whole = ~np.isnan(x).any(axis=1)
+    ranks = np.stack([_min_ranks(ratio[whole], True), _min_ranks(reference[whole], False),
+                      _min_ranks(log_full[whole], True)], axis=1)
+    final = np.full(x.shape[0], np.nan)
+    final[whole] = _dominance_rank(ranks)
     matrix = prep.matrix
     return MultimooraResult(matrix.per_alternative(ratio, "ratio system"),
                             matrix.per_alternative(reference, "reference point"),

@@ -22,7 +22,7 @@ from ._backend import native
 from ._errors import InputError
 from ._matrix import NAN_POLICIES, PreparedMatrix, prepare_matrix
 from ._version import __version__
-from ._cli_decisions import add_commands
+from ._cli_judgements import add_commands
 from .compare import compare_arrays, method_names
 from .correlation import coefficient_code
 from .functions import FUNCTIONS

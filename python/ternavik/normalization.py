@@ -37,7 +37,16 @@ NORMALIZATIONS = ("minmax", "max", "sum", "vector", "logarithmic", "linear", "no
 
 
 def normalization_code(name: str) -> int:
-    """The native code of a normalisation name ("min-max" and "minmax" both work)."""
+    """The native code of a normalisation name ("min-max" and "minmax" both work).
+
+    Examples
+    --------
+    >>> from ternavik.normalization import NORMALIZATIONS, normalization_code
+    >>> normalization_code("min-max"), normalization_code("Vector")
+    (0, 3)
+    >>> NORMALIZATIONS[normalization_code("zavadskas_turskis")]
+    'zavadskas_turskis'
+    """
     key = str(name).lower().replace("-", "").replace(" ", "_")
     key = key[:-len("_normalization")] if key.endswith("_normalization") else key
     if key not in NORMALIZATIONS:
@@ -53,6 +62,17 @@ def normalize(data: Any, kinds: Any, method: str = "minmax", *,
     ("omit" normalises the other alternatives and gives the left-out rows NaN).
     Returns a float64 (n, m) array, or a DataFrame with the same labels for a
     DataFrame. Identical to the last bit for every memory layout and thread count.
+
+    Examples
+    --------
+    A benefit and a cost criterion under min-max: the best value of each
+    becomes 1 and the worst 0.
+
+    >>> from ternavik.normalization import normalize
+    >>> normalize([[1.0, 20.0], [3.0, 10.0], [2.0, 30.0]], "+-", "minmax")
+    array([[0. , 0.5],
+           [1. , 1. ],
+           [0.5, 0. ]])
     """
     prepared = prepare_matrix(data, kinds, None, nan_policy)
     values = _engine.normalize(prepared.values, prepared.codes, normalization_code(method))

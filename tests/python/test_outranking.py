@@ -245,3 +245,11 @@ def test_valid_calls_with_arrays_built_by_numpy_succeed(problem):
     assert plus.shape == minus.shape == (1, x.shape[0])
     assert _engine.electre1_outranking(x, w[None, :], k, 0.5, 0.5).shape == (x.shape[0],) * 2
     assert np.isfinite(_engine.gra_scores(x, w[None, :], k, 0.5)).all()
+
+
+def test_multimoora_leaves_a_row_with_a_missing_value_out_of_the_ranking():
+    x = [[10, 5], [8, 6], [2, 1], [np.nan, 3]]
+    propagated = multimoora(x, [1, 1], "+-", nan_policy="propagate")
+    assert np.isnan(propagated.rank[3]) and propagated.rank[:3].tolist() == [1.0, 3.0, 2.0]
+    omitted = multimoora(x, [1, 1], "+-", nan_policy="omit")
+    assert np.isnan(omitted.rank[3]) and omitted.rank[:3].tolist() == [1.0, 3.0, 2.0]

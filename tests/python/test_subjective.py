@@ -241,3 +241,21 @@ def test_hierarchy_multiplies_normalised_local_weights_down_the_tree():
     for bad in ({"a": (1, 2)}, {"a": 0}, {"a": -1, "b": 2}, {"a": 1, "b": (1, {"a": 1})}, [1]):
         with pytest.raises(InputError):
             hierarchy(bad)
+
+
+def test_published_leader_example_criteria_weights():
+    # The widely reproduced "choosing a leader" AHP example: experience,
+    # education, charisma and age weighted .547, .127, .270 and .056.
+    a = [[1, 4, 3, 7], [1 / 4, 1, 1 / 3, 3], [1 / 3, 3, 1, 5], [1 / 7, 1 / 3, 1 / 5, 1]]
+    r = ahp(a)
+    # To the three printed decimals (the page truncates 0.5476 to .547).
+    np.testing.assert_allclose(r.weights, [0.547, 0.127, 0.270, 0.056], atol=1e-3)
+    assert r.consistent and r.consistency_ratio == pytest.approx(0.044, abs=1e-3)
+
+
+@pytest.mark.parametrize("module", ["ternavik.subjective", "ternavik._smaa"])
+def test_docstring_examples_run(module):
+    import doctest
+    import importlib
+    failed, _ = doctest.testmod(importlib.import_module(module))
+    assert failed == 0

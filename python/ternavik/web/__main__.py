@@ -1,0 +1,8 @@
+"""``python -m ternavik.web``: the same as ``ternavik serve``."""
+
+import sys
+
+from . import main
+
+if __name__ == "__main__":
+    sys.exit(main())
