@@ -16,8 +16,13 @@ zavadskas_turskis   1 - |(max - x) / max|                   1 - |(min - x) / min
 ==================  ======================================  ===============================
 
 Sums run over the alternatives in row order from 0.0; min and max skip NaN.
-A constant criterion normalises to 1 under min-max. L = sum(ln x) is the
-logarithm of the product of the values, summed so that it never overflows.
+A constant criterion normalises to 1 under min-max and enhanced accuracy,
+to 1 / n under the logarithmic normalisation (also for a criterion of ones),
+and an all-zero criterion takes x / max as 1 and x / sqrt(sum(x * x)) as 0:
+finite data never normalises to NaN. L = sum(ln x) is the logarithm of the
+product of the values, summed so that it never overflows; ln x / L keeps
+the order of the values only when L > 0, which the decision methods check
+(``ternavik.methods.NORMALIZATION_DOMAINS``) but this function does not.
 sum and logarithmic need every value > 0 and linear needs no zero value;
 anything else raises ValueError naming the criterion.
 """
@@ -37,7 +42,16 @@ NORMALIZATIONS = ("minmax", "max", "sum", "vector", "logarithmic", "linear", "no
 
 
 def normalization_code(name: str) -> int:
-    """The native code of a normalisation name ("min-max" and "minmax" both work)."""
+    """The native code of a normalisation name ("min-max" and "minmax" both work).
+
+    Examples
+    --------
+    >>> from ternavik.normalization import NORMALIZATIONS, normalization_code
+    >>> normalization_code("min-max"), normalization_code("Vector")
+    (0, 3)
+    >>> NORMALIZATIONS[normalization_code("zavadskas_turskis")]
+    'zavadskas_turskis'
+    """
     key = str(name).lower().replace("-", "").replace(" ", "_")
     key = key[:-len("_normalization")] if key.endswith("_normalization") else key
     if key not in NORMALIZATIONS:
@@ -53,6 +67,17 @@ def normalize(data: Any, kinds: Any, method: str = "minmax", *,
     ("omit" normalises the other alternatives and gives the left-out rows NaN).
     Returns a float64 (n, m) array, or a DataFrame with the same labels for a
     DataFrame. Identical to the last bit for every memory layout and thread count.
+
+    Examples
+    --------
+    A benefit and a cost criterion under min-max: the best value of each
+    becomes 1 and the worst 0.
+
+    >>> from ternavik.normalization import normalize
+    >>> normalize([[1.0, 20.0], [3.0, 10.0], [2.0, 30.0]], "+-", "minmax")
+    array([[0. , 0.5],
+           [1. , 1. ],
+           [0.5, 0. ]])
     """
     prepared = prepare_matrix(data, kinds, None, nan_policy)
     values = _engine.normalize(prepared.values, prepared.codes, normalization_code(method))

@@ -36,6 +36,15 @@ def plot_ranks(ranks: Any, alternatives: Optional[Sequence[Any]] = None,
     ``ranks`` is the ``ranks`` DataFrame of :func:`ternavik.compare` (or the
     whole result), alternatives x methods, or a plain array of the same shape
     with ``alternatives`` and ``methods`` as labels.
+
+    Examples
+    --------
+    >>> import ternavik
+    >>> fig = ternavik.plot_ranks([[1, 2], [2, 1], [3, 3]], alternatives=["a", "b", "c"],
+    ...                           methods=["topsis", "vikor"])
+    >>> type(fig).__name__, len(fig.axes)
+    ('Figure', 1)
+    >>> fig.savefig("ranks.png")  # doctest: +SKIP
     """
     ranks = getattr(ranks, "ranks", ranks)
     if hasattr(ranks, "columns"):
@@ -73,6 +82,15 @@ def plot_sensitivity(result: Any, criteria: Optional[Sequence[Any]] = None,
     ``result`` comes from :func:`ternavik.sensitivity`. A dotted line marks
     the base weight, a dashed red line the nearest weight at which another
     alternative takes the top rank.
+
+    Examples
+    --------
+    >>> import ternavik
+    >>> report = ternavik.sensitivity([[1.0, 3.0], [2.0, 1.0], [3.0, 2.0]],
+    ...                               weights=[1, 1], kinds="++")
+    >>> fig = ternavik.plot_sensitivity(report)
+    >>> len(fig.axes)  # one panel per criterion
+    2
     """
     picked = list(range(len(result.criteria))) if criteria is None else [
         result.criteria.index(c) for c in criteria]

@@ -156,6 +156,15 @@ def test_a_foreign_origin_is_refused_even_with_the_token(server, method, path, o
     assert status == 403
 
 
+@pytest.mark.parametrize("path", ["/static/index.html", "/static/..%2f..%2fpyproject.toml",
+                                  "/static/%2e%2e/app.py", "/static/app.js/../../cli.py",
+                                  "/api/parse?path=/etc/passwd"])
+def test_no_request_names_a_file(server, path):
+    status, _, body = server.request("GET", path)
+    assert status in (404, 405)
+    assert b"import" not in body and b"[project]" not in body
+
+
 def test_a_cross_site_fetch_is_refused(server):
     status, _, _ = server.request("GET", "/api/catalogue", headers={"Sec-Fetch-Site": "cross-site"})
     assert status == 403
@@ -221,6 +230,17 @@ def test_a_malformed_file_gives_a_message_and_the_server_goes_on(server, name, r
     assert server.request("POST", "/api/analyse", analysis())[0] == 200
 
 
+def test_a_table_sent_once_is_named_by_its_id_after(server):
+    status, _, text = server.request("POST", "/api/analyse", analysis())
+    first = json.loads(text)
+    named = {**analysis(kinds=["max"] * 5), "table": None, "table_id": first["table_id"]}
+    status, _, text = server.request("POST", "/api/analyse", named)
+    assert status == 200
+    assert json.loads(text)["ranks"] == expected(kinds=["max"] * 5).ranks.to_numpy().tolist()
+    status, _, text = server.request("POST", "/api/analyse", {**named, "table_id": "0" * 64})
+    assert status == 409 and "send it again" in json.loads(text)["error"]
+
+
 @pytest.mark.parametrize("body", [b"not json", b"[1, 2]", b"{\"table\": 7}",
                                   json.dumps(analysis(methods=["nonesuch"])).encode(),
                                   json.dumps(analysis(kinds=["max"])).encode()])
@@ -284,8 +304,8 @@ def test_uploads_read_as_the_command_line_reads_them(tmp_path, text, delimiter):
 def test_decimal_commas_read_as_numbers():
     got = _upload("name;price;rating\nfirst;12,4;3\nsecond;9,75;4,5\n", decimal=",")
     assert got["cells"] == [["12.4", "3.0"], ["9.75", "4.5"]]
-    frame = _library._frame({"criteria": ["p"], "alternatives": ["a", "b"],
-                             "cells": [["1,5"], ["2"]]}, ",")
+    frame = _library._frame_of({"table": {"criteria": ["p"], "alternatives": ["a", "b"],
+                                          "cells": [["1,5"], ["2"]]}}, ",")
     assert frame["p"].tolist() == [1.5, 2.0]
 
 
@@ -355,7 +375,7 @@ def test_named_weighting_shows_the_library_weights():
     got = _library.analyse({**analysis(), "weights": {"mode": "named", "name": "critic"}})
     frame = pandas.DataFrame(np.array(EXAMPLE["cells"], dtype=float),
                              columns=EXAMPLE["criteria"])
-    want = ternavik.objective_weights(data=frame, method="critic", kinds=EXAMPLE["kinds"])
+    want = ternavik.objective_weights(frame, "critic", EXAMPLE["kinds"])
     assert got["weights"] == np.asarray(want).tolist()
 
 
@@ -366,6 +386,19 @@ def test_results_csv_is_exact():
     assert [r[0] for r in rows[1:]] == EXAMPLE["alternatives"]
     assert [[float(v) for v in r[1:4]] for r in rows[1:]] == want.scores.to_numpy().tolist()
     assert [[int(v) for v in r[4:]] for r in rows[1:]] == want.ranks.to_numpy().tolist()
+
+
+def test_the_address_is_the_only_line_printed(tmp_path):
+    path = tmp_path / "plants.csv"
+    path.write_text("site,cost,life\nnorth,3,20\nsouth,4,25\n")
+    running = Server(str(path))
+    try:
+        assert running.url.startswith("http://127.0.0.1:") and running.port > 0
+        status, _, body = running.request("GET", "/api/catalogue")
+        assert json.loads(body)["initial"]["alternatives"] == ["north", "south"]
+    finally:
+        running.stop()
+    assert running.process.stdout.read() == ""
 
 
 def test_the_command_line_refuses_a_bad_port_and_a_missing_file(tmp_path):

@@ -134,10 +134,13 @@ def test_ahp_judgements_give_weights_and_their_consistency(page):
         top, _, bottom = value.partition("/")
         matrix[i, j] = float(top) / float(bottom or 1)
         matrix[j, i] = 1.0 / matrix[i, j]
-    judged = subjective.ahp(matrix)
+    with pytest.warns(subjective.ConsistencyWarning):  # these judgements disagree on purpose
+        judged = subjective.ahp(matrix)
+    assert judged.consistency_ratio > 0.1
     page.wait_for_function(
         "want => document.querySelector('[data-testid=ahp-cr]').textContent === want",
         arg=str(float(judged.consistency_ratio)))
+    assert "inconsistent" in page.text_content("#ahp-verdict")
     assert_shows(page, example_frame(), EXAMPLE["kinds"], list(np.asarray(judged.weights)),
                  DEFAULT_METHODS)
 
@@ -203,3 +206,15 @@ def test_exports_hold_the_library_numbers(page):
     assert repr(float(want.scores.iloc[0, 0])) in report
     assert _download(page, "button[data-chart=ranks][data-format=png]")[:8] == b"\x89PNG\r\n\x1a\n"
     assert b"<svg" in _download(page, "button[data-chart=sensitivity][data-format=svg]")
+
+
+def test_smaa_acceptability_is_the_library_s(page):
+    if page.locator("#smaa-box").is_hidden():
+        pytest.skip("no SMAA in this version")
+    page.fill("#smaa-samples", "500")
+    page.dispatch_event("#smaa-samples", "change")
+    page.wait_for_selector("#smaa-box[data-state=ready]")
+    want = ternavik.smaa(example_frame(), kinds=EXAMPLE["kinds"], method="topsis", samples=500,
+                         seed=1).acceptability
+    for row in table(page, "smaa-table"):
+        assert [float(v) for v in row[1:]] == want.loc[row[0]].tolist()[:len(row) - 1]

@@ -64,6 +64,18 @@ def _listen(host: str, port: int) -> socket.socket:
     return sock
 
 
+def _loopback(host: str) -> bool:
+    import ipaddress
+
+    name = host.strip("[]").lower()
+    if name == "localhost":
+        return True
+    try:
+        return ipaddress.ip_address(name).is_loopback
+    except ValueError:
+        return False
+
+
 def run_serve(args: argparse.Namespace) -> None:
     """Start the server for parsed command-line arguments and serve until interrupted."""
     from .._errors import InputError
@@ -96,6 +108,9 @@ def run_serve(args: argparse.Namespace) -> None:
                             server_header=False, ws="none", timeout_graceful_shutdown=1)
     server = uvicorn.Server(config)
     print(url, flush=True)
+    if not _loopback(args.host):
+        print(f"ternavik: note: listening on {args.host}: anyone who can reach this machine "
+              f"and knows the token can use the page", file=sys.stderr, flush=True)
     if not args.no_browser:
         import webbrowser
 

@@ -204,28 +204,59 @@ def _mapping(value: Any, what: str) -> Dict[str, Any]:
     return value
 
 
+class UnknownTable(InputError):
+    """A table named by its id that the server no longer holds."""
+
+
 _FRAMES: "OrderedDict[str, Any]" = OrderedDict()
+_TABLES: "OrderedDict[str, Dict[str, Any]]" = OrderedDict()
 _FRAMES_LOCK = threading.Lock()
+_KEPT = 4
 
 
-def _frame(table: Any, decimal: str) -> Any:
-    """The page's table as a labelled DataFrame, read by the command line's rules.
+def _remember(store: "OrderedDict[str, Any]", key: str, value: Any) -> None:
+    store[key] = value
+    store.move_to_end(key)
+    while len(store) > _KEPT:
+        store.popitem(last=False)
 
-    The page sends its whole table with every change; the last few tables
-    read are kept (by content), so changing a weight does not read the same
-    thousand rows again. Callers never change the frame they get.
+
+def table_of(request: Dict[str, Any]) -> Tuple[str, Dict[str, Any]]:
+    """The request's table and its id: sent whole, or named by the id of one sent before.
+
+    The page sends its table once and then only its id while the table stays
+    the same, so changing a weight does not send and read a thousand rows again.
     """
-    table = _mapping(table, "the table")
-    key = hashlib.sha256(json.dumps([table, decimal], sort_keys=True).encode()).hexdigest()
+    if request.get("table") is None and request.get("table_id") is not None:
+        key = str(request["table_id"])
+        with _FRAMES_LOCK:
+            table = _TABLES.get(key)
+            if table is not None:
+                _TABLES.move_to_end(key)
+        if table is None:
+            raise UnknownTable("the server no longer holds this table; send it again")
+        return key, table
+    table = _mapping(request.get("table"), "the table")
+    key = hashlib.sha256(json.dumps(table, sort_keys=True).encode()).hexdigest()
     with _FRAMES_LOCK:
-        if key in _FRAMES:
-            _FRAMES.move_to_end(key)
-            return _FRAMES[key]
+        _remember(_TABLES, key, table)
+    return key, table
+
+
+def _frame_of(request: Dict[str, Any], decimal: str) -> Any:
+    return _frame(*table_of(request), decimal)
+
+
+def _frame(key: str, table: Dict[str, Any], decimal: str) -> Any:
+    """The page's table as a labelled DataFrame, read by the command line's rules;
+    the last few read are kept. Callers never change the frame they get."""
+    with _FRAMES_LOCK:
+        if key + decimal in _FRAMES:
+            _FRAMES.move_to_end(key + decimal)
+            return _FRAMES[key + decimal]
     frame = _read_frame(table, decimal)
     with _FRAMES_LOCK:
-        _FRAMES[key] = frame
-        while len(_FRAMES) > 4:
-            _FRAMES.popitem(last=False)
+        _remember(_FRAMES, key + decimal, frame)
     return frame
 
 
@@ -422,7 +453,8 @@ def analyse(request: Dict[str, Any]) -> Dict[str, Any]:
     reading = _mapping(request.get("reading"), "reading")
     decimal = str(reading.get("decimal", "."))
     nan_policy = str(reading.get("nan_policy", "raise"))
-    data = _frame(request.get("table"), decimal)
+    table_key, table = table_of(request)
+    data = _frame(table_key, table, decimal)
     m = data.shape[1]
     kinds = [str(k) for k in request.get("kinds", [])]
     if len(kinds) != m:
@@ -437,11 +469,12 @@ def analyse(request: Dict[str, Any]) -> Dict[str, Any]:
     coefficient = str(request.get("coefficient", "spearman"))
     scores, ranks, between = _compare(data, kinds, weights, variants, coefficient, nan_policy)
     if isinstance(weights, str):
-        shown_weights = ternavik.objective_weights(data=data, method=weights, kinds=kinds,
-                                                   nan_policy=nan_policy)
+        # (data, weighting name, kinds): the one order every version takes
+        shown_weights = ternavik.objective_weights(data, weights, kinds, nan_policy=nan_policy)
     else:
         shown_weights = np.asarray(weights) / np.sum(weights)
     out: Dict[str, Any] = {
+        "table_id": table_key,
         "alternatives": [str(a) for a in data.index],
         "criteria": [str(c) for c in data.columns],
         "weights": _floats(shown_weights),
@@ -476,6 +509,15 @@ def analyse(request: Dict[str, Any]) -> Dict[str, Any]:
     return out
 
 
+def smaa_only(request: Dict[str, Any]) -> Dict[str, Any]:
+    """The SMAA part of the analysis alone (the page asks for it after the rest)."""
+    reading = _mapping(request.get("reading"), "reading")
+    data = _frame_of(request, str(reading.get("decimal", ".")))
+    kinds = [str(k) for k in request.get("kinds", [])]
+    return {"smaa": _smaa_result(data, kinds, _mapping(request.get("smaa"), "smaa"),
+                                 str(reading.get("nan_policy", "raise")))}
+
+
 def warm() -> None:
     """Import and run everything once, so the first answer the page waits for is quick."""
     data = example()
@@ -507,7 +549,7 @@ def sensitivity_figure(request: Dict[str, Any]) -> Any:
     """The library's sensitivity chart for the page's state."""
     reading = request.get("reading") or {}
     nan_policy = str(reading.get("nan_policy", "raise"))
-    data = _frame(request.get("table") or {}, str(reading.get("decimal", ".")))
+    data = _frame_of(request, str(reading.get("decimal", ".")))
     weights, _ = _weights(request.get("weights") or {}, data.shape[1])
     spec = request.get("sensitivity") or {}
     result = ternavik.sensitivity(data=data, kinds=[str(k) for k in request.get("kinds", [])],
@@ -518,3 +560,29 @@ def sensitivity_figure(request: Dict[str, Any]) -> Any:
     trimmed = result._replace(ranks=result.ranks[:, :, keep], scores=result.scores[:, :, keep],
                               alternatives=[result.alternatives[i] for i in keep])
     return ternavik.plot_sensitivity(trimmed)
+
+
+def smaa_figure(request: Dict[str, Any]) -> Any:
+    """The library's acceptability chart for the page's state; with many
+    alternatives, the best by first-rank acceptability and the first ranks."""
+    smaa = _smaa()
+    if smaa is None:
+        raise InputError("SMAA is not available in this version of ternavik")
+    reading = _mapping(request.get("reading"), "reading")
+    data = _frame_of(request, str(reading.get("decimal", ".")))
+    spec = _mapping(request.get("smaa"), "smaa")
+    result = smaa(data, kinds=[str(k) for k in request.get("kinds", [])],
+                  method=str(spec.get("method", "topsis")),
+                  samples=min(max(int(spec.get("samples", 2000)), 100), 100_000),
+                  seed=int(spec.get("seed", 1)),
+                  nan_policy=str(reading.get("nan_policy", "raise")))
+    accept = np.asarray(result.acceptability, dtype=float)
+    labels = list(getattr(result.acceptability, "index", range(len(accept))))
+    keep = sorted(_top(-accept[:, 0], CHART_LINES))
+    if len(keep) < len(accept):
+        # The chart takes a square matrix: the shown alternatives and as many first ranks.
+        accept = accept[keep][:, :len(keep)]
+        labels = [labels[i] for i in keep]
+    return ternavik.plot_acceptability(accept, alternatives=[str(a) for a in labels],
+                                       title=f"Rank acceptability ({result.method}, "
+                                             f"{result.samples} samples)")

@@ -95,6 +95,8 @@ class Guard:
             response = RedirectResponse("/", status_code=303)
             response.set_cookie(self.cookie, self.token, httponly=True, samesite="strict",
                                 path="/")
+            for key, value in _SECURITY_HEADERS:
+                response.headers[key.decode()] = value.decode()
             await response(scope, receive, send)
             return
         length = headers.get("content-length")
@@ -172,6 +174,8 @@ def _guarded(work: Endpoint) -> Endpoint:
     async def endpoint(request: Request) -> Response:
         try:
             return await work(request)
+        except _library.UnknownTable as error:
+            return _error(error, 409)
         except (InputError, ValueError, TypeError, KeyError, IndexError, AttributeError,
                 OverflowError) as error:
             return _error(error)
@@ -224,6 +228,9 @@ def build(initial: Optional[Dict[str, Any]] = None) -> Starlette:
     async def analyse(request: Request) -> Response:
         return JSONResponse(await run_in_threadpool(_library.analyse, await _json(request)))
 
+    async def smaa(request: Request) -> Response:
+        return JSONResponse(await run_in_threadpool(_library.smaa_only, await _json(request)))
+
     async def ahp(request: Request) -> Response:
         body = await _json(request)
         return JSONResponse(await run_in_threadpool(_library.ahp, body.get("pairwise", [])))
@@ -251,6 +258,7 @@ def build(initial: Optional[Dict[str, Any]] = None) -> Starlette:
         Route("/api/parse", _guarded(parse), methods=["POST"]),
         Route("/api/analyse", _guarded(analyse), methods=["POST"]),
         Route("/api/ahp", _guarded(ahp), methods=["POST"]),
+        Route("/api/smaa", _guarded(smaa), methods=["POST"]),
         Route("/api/export/{kind}", _guarded(export), methods=["POST"]),
     ]
     return Starlette(routes=routes)

@@ -25,27 +25,6 @@ def _svg(figure: Any) -> str:
     return text[text.index("<svg"):]
 
 
-def _acceptability_figure(smaa: Dict[str, Any]) -> Any:
-    """SMAA rank acceptability as stacked bars, one per alternative."""
-    import numpy as np
-    from ternavik.plots import _colours, _figure
-
-    shares = np.array([[0.0 if v is None else v for v in row] for row in smaa["acceptability"]])
-    names = smaa["alternatives"]
-    fig = _figure(7.5, 0.35 * len(names) + 1.6)
-    ax = fig.add_subplot()
-    left = np.zeros(len(names))
-    for r, colour in zip(range(shares.shape[1]), _colours(shares.shape[1])):
-        ax.barh(names, shares[:, r], left=left, color=colour, label=f"rank {smaa['ranks'][r]}")
-        left += shares[:, r]
-    ax.invert_yaxis()
-    ax.set_xlim(0, 1)
-    ax.set_xlabel("share of weight samples")
-    ax.legend(loc="outside right center", fontsize=8, frameon=False)
-    ax.set_title(f"Rank acceptability ({smaa['method']}, {smaa['samples']} samples)")
-    return fig
-
-
 def chart_svg(kind: str, request: Dict[str, Any]) -> str:
     """One chart of the page as SVG."""
     if kind == "ranks":
@@ -54,10 +33,7 @@ def chart_svg(kind: str, request: Dict[str, Any]) -> str:
     if kind == "sensitivity":
         return _svg(_library.sensitivity_figure(request))
     if kind == "smaa":
-        result = _library.analyse({**request, "sensitivity": None})
-        if "smaa" not in result:
-            raise InputError("no SMAA result to draw")
-        return _svg(_acceptability_figure(result["smaa"]))
+        return _svg(_library.smaa_figure(request))
     raise InputError(f"unknown chart {kind!r}")
 
 
@@ -89,7 +65,7 @@ def html_report(request: Dict[str, Any]) -> str:
     result = _library.analyse(request)
     labels = [m["label"] for m in result["methods"]]
     kinds = [str(k) for k in request.get("kinds", [])]
-    table = request.get("table") or {}
+    table = _library.table_of(request)[1]
     weights_spec = request.get("weights") or {}
     mode = weights_spec.get("mode", "numbers")
     how = {"named": f"the {weights_spec.get('name')} weighting",
@@ -141,7 +117,7 @@ def html_report(request: Dict[str, Any]) -> str:
                          [[a, *(_number(v) for v in row)]
                           for a, row in zip(smaa["alternatives"], smaa["acceptability"])]))
         try:
-            parts.append("<figure>" + _svg(_acceptability_figure(smaa)) + "</figure>")
+            parts.append("<figure>" + _svg(_library.smaa_figure(request)) + "</figure>")
         except ImportError as error:
             parts.append(f"<p class='note'>{escape(str(error))}</p>")
     parts.append("<h2>Data</h2>" + _table(

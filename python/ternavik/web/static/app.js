@@ -8,7 +8,7 @@ const state = {
   wmode: "numbers", weighting: "critic", pairwise: [],
   methods: [], coefficient: "spearman",
   sensMethod: null, sensCriterion: 0, smaaMethod: null, smaaSamples: 2000,
-  source: "", page: 0,
+  source: "", page: 0, tableId: null,
 };
 let catalogue = null;
 let latest = 0;          // number of the newest analysis asked for
@@ -34,7 +34,9 @@ async function call(path, body, asBlob) {
   if (!response.ok) {
     let text = await response.text();
     try { text = JSON.parse(text).error || text; } catch (e) { /* plain text */ }
-    throw new Error(text || `the server answered ${response.status}`);
+    const error = new Error(text || `the server answered ${response.status}`);
+    error.status = response.status;
+    throw error;
   }
   return asBlob ? response.blob() : response.json();
 }
@@ -49,13 +51,16 @@ function setStatus(text) { $("status").textContent = text; }
 
 // ------------------------------------------------------------------ state
 
-function request() {
+function request(whole) {
   const weights = { mode: state.wmode };
   if (state.wmode === "numbers") weights.values = state.weightValues;
   if (state.wmode === "named") weights.name = state.weighting;
   if (state.wmode === "ahp") weights.pairwise = state.pairwise;
   const body = {
-    table: { criteria: state.criteria, alternatives: state.alternatives, cells: state.cells },
+    // The table goes once; while it stays the same, its id stands for it.
+    table: whole || !state.tableId
+      ? { criteria: state.criteria, alternatives: state.alternatives, cells: state.cells } : null,
+    table_id: state.tableId,
     reading: { decimal: $("decimal").value, nan_policy: $("nan-policy").value },
     kinds: state.kinds, weights, methods: state.methods, coefficient: state.coefficient,
   };
@@ -67,6 +72,7 @@ function request() {
 }
 
 function loadTable(table, kinds, weights) {
+  state.tableId = null;
   state.criteria = table.criteria.slice();
   state.alternatives = table.alternatives.slice();
   state.cells = table.cells.map((row) => row.slice());
@@ -115,6 +121,8 @@ function renderGrid() {
   body.push("</tbody>");
   $("grid-head").innerHTML = head.join("");
   $("grid").innerHTML = body.join("");
+  // The sum of the columns (as in style.css): a content-sized table would widen one.
+  for (const id of ["grid-head", "grid"]) $(id).style.width = `${12.5 + 7.9 * m}em`;
   $("grid").parentElement.classList.toggle("tall", state.cells.length > 12);
   showWeightMode();
 }
@@ -128,10 +136,12 @@ function onGridInput(event) {
   else if (d.kind !== undefined) state.kinds[+d.kind] = t.value;
   else if (d.weight !== undefined) state.weightValues[+d.weight] = t.value;
   else return;
+  if (d.weight === undefined && d.kind === undefined) state.tableId = null;
   changed();
 }
 
 function addRow() {
+  state.tableId = null;
   state.alternatives.push(`alternative ${state.alternatives.length + 1}`);
   state.cells.push(new Array(state.criteria.length).fill(""));
   renderGrid();
@@ -139,6 +149,7 @@ function addRow() {
 }
 
 function addColumn() {
+  state.tableId = null;
   state.criteria.push(`criterion ${state.criteria.length + 1}`);
   state.kinds.push("max");
   state.weightValues.push("1");
@@ -183,7 +194,7 @@ function renderAhp() {
       } else if (j === i) {
         rows.push('<td class="diag">1</td>');
       } else {
-        rows.push(`<td class="mirror" id="mirror-${i}-${j}">1/${esc(state.pairwise[j][i])}</td>`);
+        rows.push(`<td class="mirror" id="mirror-${i}-${j}">${esc(mirrored(state.pairwise[j][i]))}</td>`);
       }
     }
     rows.push("</tr>");
@@ -192,11 +203,19 @@ function renderAhp() {
   $("ahp-table").innerHTML = rows.join("");
 }
 
+// The judgement below the diagonal as it reads: "1/3" above shows "3" below.
+// (The server takes the reciprocal itself; this is only its label.)
+function mirrored(text) {
+  const t = String(text).trim();
+  const m = /^1\s*\/\s*(.+)$/.exec(t);
+  return m ? m[1] : `1/${t}`;
+}
+
 function onAhpInput(event) {
   const d = event.target.dataset;
   if (d.pi === undefined) return;
   state.pairwise[+d.pi][+d.pj] = event.target.value;
-  $(`mirror-${d.pj}-${d.pi}`).textContent = `1/${event.target.value}`;
+  $(`mirror-${d.pj}-${d.pi}`).textContent = mirrored(event.target.value);
   changed();
 }
 
@@ -295,23 +314,29 @@ function addMethod(name) {
 function changed() {
   // Marked at once, so nobody (person or test) reads results of an older state.
   $("results").dataset.state = "stale";
+  $("smaa-box").dataset.state = "stale";
   setStatus("working…");
   clearTimeout(timer);
-  timer = setTimeout(analyse, 60);
+  timer = setTimeout(analyse, 40);
 }
 
 async function analyse() {
   const ticket = ++latest;
   const started = performance.now();
   const body = request();
+  // SMAA samples thousands of weight vectors: it follows the main results
+  // in a request of its own instead of holding them back.
+  const smaa = body.smaa;
+  delete body.smaa;
   if (state.wmode === "ahp") {
     call("/api/ahp", { pairwise: state.pairwise }).then(
       (ahp) => { if (ticket === latest) showAhp(ahp); },
       () => { if (ticket === latest) showAhp(null); });
   }
   try {
-    const result = await call("/api/analyse", body);
+    const result = await withTable("/api/analyse", body);
     if (ticket !== latest) return;
+    state.tableId = result.table_id;
     lastResult = result;
     showMessage((result.notes || []).join("\n"));
     renderResults(result);
@@ -319,11 +344,37 @@ async function analyse() {
     $("elapsed").textContent = `(${result.elapsed_ms} ms on the server, ${shown} ms in all)`;
     setStatus("up to date");
     $("results").dataset.state = "ready";
+    if (smaa) analyseSmaa({ ...body, table: null, table_id: state.tableId, smaa }, ticket);
   } catch (error) {
     if (ticket !== latest) return;
     showMessage(error.message);
     setStatus("not computed");
     $("results").dataset.state = "error";
+  }
+}
+
+// A request that names the table by its id, sent again whole if the server
+// has let that table go (it keeps only the last few).
+async function withTable(path, body) {
+  try {
+    return await call(path, body);
+  } catch (error) {
+    if (error.status !== 409) throw error;
+    state.tableId = null;
+    return call(path, { ...body, table: request(true).table, table_id: null });
+  }
+}
+
+async function analyseSmaa(body, ticket) {
+  try {
+    const result = await withTable("/api/smaa", body);
+    if (ticket !== latest) return;
+    renderSmaa(result.smaa);
+    $("smaa-box").dataset.state = "ready";
+  } catch (error) {
+    if (ticket !== latest) return;
+    showMessage(`SMAA: ${error.message}`);
+    $("smaa-box").dataset.state = "error";
   }
 }
 
@@ -338,12 +389,11 @@ function renderResults(r) {
   renderCorrelation(r);
   renderRankChart(r);
   renderSensitivity(r.sensitivity);
-  renderSmaa(r.smaa);
 }
 
 // A page of the result tables: a thousand rows at once cost the browser
 // more time than the analysis itself.
-const PAGE = 250;
+const PAGE = 100;
 
 function renderTables(r) {
   const from = state.page * PAGE;
@@ -517,14 +567,14 @@ async function exportChart(kind, format) {
       const blob = await new Promise((done) => chart.canvas.toBlob(done, "image/png"));
       save(blob, `ternavik-${kind}.png`);
     } else {
-      save(await call(`/api/export/${kind}.svg`, request(), true), `ternavik-${kind}.svg`);
+      save(await call(`/api/export/${kind}.svg`, request(true), true), `ternavik-${kind}.svg`);
     }
   } catch (error) { showMessage(error.message); }
 }
 
 async function exportFile(kind, filename) {
   try {
-    save(await call(`/api/export/${kind}`, request(), true), filename);
+    save(await call(`/api/export/${kind}`, request(true), true), filename);
   } catch (error) { showMessage(error.message); }
 }
 
