@@ -3,6 +3,7 @@
 // Q_i = v (S_i - S*) / (S- - S*) + (1 - v) (R_i - R*) / (R- - R*).
 #include <limits>
 
+#include "core/checked_size.hpp"
 #include "core/mcda/methods.hpp"
 #include "core/mcda/weighted_sums.hpp"
 
@@ -72,7 +73,8 @@ Outcome<VikorScores> vikor(const MethodInput& input, double v) {
         "");
     const TransformedMatrix& d = regrets.value();
 
-    VikorScores out{BatchScores(batch * n), BatchScores(batch * n), BatchScores(batch * n)};
+    const std::size_t size = allocation_elements({batch, n});
+    VikorScores out{BatchScores(size), BatchScores(size), BatchScores(size)};
     for_alternative_blocks(n, batch * m, [&](std::size_t first, std::size_t size) {
         for (std::size_t k = 0; k < batch; ++k)
             utility_and_regret_block(d, weights.data() + k * m, first, size,
