@@ -15,17 +15,6 @@ namespace {
 bool is_scalar(Kind kind) { return kind <= Kind::flag; }
 bool is_array(Kind kind) { return kind >= Kind::float64_matrix; }
 
-PyErr value_error(const char* parameter, const std::string& text) {
-    return PyErr::pending(PyExc_ValueError, std::string("argument '") + parameter + "': " + text);
-}
-
-// An integer out of range is a bad value, whatever exception the
-// interpreter's conversion raised for it.
-PyErr integer_error(const char* parameter, PyErr error) {
-    if (error.type() == PyExc_OverflowError) return value_error(parameter, error.text());
-    return argument_error(parameter, std::move(error));
-}
-
 Result<double> extract_real(PyObject* object) {
     if (!PyFloat_Check(object) && !PyLong_Check(object)) return type_check_error(object, "float");
     const double value = PyFloat_AsDouble(object);
@@ -65,7 +54,7 @@ Status convert_scalar(const Parameter& p, PyObject* object, std::uint64_t& integ
         case Kind::u64:
         case Kind::code: {
             Result<std::uint64_t> value = extract_u64(object);
-            if (!value.ok()) return integer_error(p.name, std::move(value.error()));
+            if (!value.ok()) return argument_error(p.name, std::move(value.error()));
             if (p.kind == Kind::code && value.value() >= p.limit)
                 return PyErr::pending(PyExc_ValueError, std::string("unknown ") + p.name +
                                                             " code " +

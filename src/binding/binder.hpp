@@ -18,8 +18,8 @@
 // __index__ or __float__ may run any Python code, including code that
 // resizes or frees an array), keeps the views until the body has built its
 // result and then releases them in reverse order. Its messages have one
-// form: a TypeError "argument '<name>': ..." for a wrong type, a ValueError
-// "argument '<name>': ..." for an integer out of range, and a ValueError
+// form: a TypeError "argument '<name>': ..." for a wrong type (an integer
+// out of range keeps the interpreter's OverflowError), and a ValueError
 // "unknown <name> code <value>" for a code past the last one.
 #include <cstddef>
 #include <cstdint>

@@ -48,22 +48,6 @@ Status check_length(std::size_t length, std::size_t m, const char* what) {
     return PyErr::pending(PyExc_ValueError, std::string(what) + " must have one element per column");
 }
 
-// The whole functions, as _ternavik's but with a mismatched length reported
-// as the caller's ValueError rather than as an internal failure.
-Result<PyRef> entropy_weight_checked(const Arguments& a) {
-    Status same = check_length(a.view(1).length(), a.view(0).matrix().cols, "indicator_type");
-    if (!same.ok()) return std::move(same.error());
-    return entropy_weight_body(a);
-}
-
-Result<PyRef> topsis_checked(const Arguments& a) {
-    const std::size_t m = a.view(0).matrix().cols;
-    Status same = check_length(a.view(1).length(), m, "weights");
-    if (same.ok()) same = check_length(a.view(2).length(), m, "indicator_type");
-    if (!same.ok()) return std::move(same.error());
-    return topsis_body(a);
-}
-
 constexpr Parameter scan_parameters[] = {{"block", Kind::float64_matrix},
                                          {"state", Kind::float64_matrix}};
 constexpr Signature topsis_scan_signature{"topsis_scan", scan_parameters};
@@ -197,8 +181,8 @@ Result<PyRef> entropy_scores_body(const Arguments& a) {
 }  // namespace
 
 std::vector<EntryPoint> decision_chunk_entry_points() {
-    return {entry<entropy_weight_signature, entropy_weight_checked>(),
-            entry<topsis_signature, topsis_checked>(),
+    return {entry<entropy_weight_signature, entropy_weight_body>(),
+            entry<topsis_signature, topsis_body>(),
             entry<topsis_scan_signature, topsis_scan_body>(),
             entry<topsis_ideals_signature, topsis_ideals_body>(),
             entry<topsis_closeness_signature, topsis_closeness_body>(),
