@@ -23,7 +23,7 @@ print(suppliers)
 
 names = ["equal", "entropy", "sum_entropy", "standard_deviation", "variance", "critic",
          "merec", "gini", "angle"]
-table = pd.DataFrame({name: ternavik.objective_weights(suppliers, method=name, kinds=kinds)
+table = pd.DataFrame({name: ternavik.objective_weights(suppliers, weights=name, kinds=kinds)
                       for name in names})
 print(table.round(3))
 

@@ -109,9 +109,9 @@ def run_smaa(args: argparse.Namespace) -> None:
 def add_commands(sub: Any, matrix_command: Callable[..., Any]) -> Dict[str, Callable[..., None]]:
     """Adds `ahp` and `smaa` to the subcommands; returns their runners by name."""
     p = sub.add_parser("ahp", help="criterion weights from a CSV of pairwise judgements",
-                       description="criterion weights from a CSV of pairwise judgements "
+                       description="Criterion weights from a CSV of pairwise judgements "
                        "(AHP): a header row of criteria, then one row per criterion; "
-                       "cells are numbers or fractions such as 1/3")
+                       "cells are numbers or fractions such as 1/3.")
     p.add_argument("file", help="CSV file (- for standard input)")
     p.add_argument("--method", choices=("eigenvector", "geometric_mean"),
                    default="eigenvector", help="Saaty's eigenvector (default) or row "

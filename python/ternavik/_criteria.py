@@ -16,7 +16,7 @@ import numpy.typing as npt
 
 from ._errors import InputError
 from ._optional import is_series
-from .weighting import Weighting, weighting_table
+from ._weightings import Weighting, weighting_table
 
 Vector = npt.NDArray[np.float64]
 Codes = npt.NDArray[np.int64]
@@ -114,7 +114,8 @@ def kind_codes(kinds: Any, criteria: Criteria) -> Codes:
 
 # Weightings chosen by name: each derives the weights from the matrix (only
 # the alternatives kept by the missing-value policy), the kind codes and the
-# criteria's names for messages. Their definitions are in ternavik.weighting.
+# criteria's names for messages. Their definitions are in ternavik.weighting
+# (kept in the leaf module _weightings, so nothing here imports back).
 WEIGHTINGS: Dict[str, Weighting] = weighting_table()
 
 

@@ -92,7 +92,7 @@ class Policy:
         criterion = repr(self.labels[j]) if self.labels is not None else f"#{j}"
         from ._errors import InputError
         raise InputError(f"alternative #{first_row + i}, criterion {criterion} is {what}; "
-                         f"choose nan_policy 'omit' to leave such alternatives out")
+                         f"choose nan_policy='omit' to leave such alternatives out")
 
     def check_rows(self, rows: int) -> None:
         if rows >= 2:
@@ -366,6 +366,10 @@ def _prepared(data: Any, kinds: Any, nan_policy: str,
     if nan_policy not in NAN_POLICIES:
         raise InputError(f"nan_policy must be one of {', '.join(map(repr, NAN_POLICIES))}, "
                          f"got {nan_policy!r}")
+    if _kind_of(data) == "frame":
+        _check_frame_columns(data)
+    if _kind_of(data) == "xarray":
+        criteria_dimension(data, criteria_dim)
     labels = criteria_labels(data, criteria_dim)
     m = criteria_count(data, criteria_dim)
     if m < 1:
@@ -387,11 +391,88 @@ def front_topsis(data: Any, weights: Any, kinds: Any, nan_policy: str = "raise",
     from ._criteria import given_weights, weighting
     criteria, codes, policy = _prepared(data, kinds, nan_policy, criteria_dim)
     if isinstance(weights, str):
-        derive = weighting(weights)  # refuses unknown names
+        weighting(weights)  # refuses unknown names
         if weights.strip().lower() == "entropy":
             vector = entropy_weight(data, codes, criteria_dim, policy)[0]
         else:
-            vector = derive(np.empty((0, len(criteria))), codes)
+            # The other weightings need the whole matrix at once (CRITIC its
+            # correlations, Gini its sorted columns): they are derived from
+            # the computed matrix, on the alternatives the policy keeps.
+            vector = np.asarray(lazy_weights(data, weights, codes, nan_policy, criteria_dim),
+                                dtype=np.float64)
     else:
         vector = given_weights(weights, criteria)
     return topsis(data, vector, codes, criteria_dim, policy)
+
+
+def materialised(data: Any, criteria_dim: Optional[str] = None) -> Any:
+    """A lazy input computed into memory as the eager functions take it: a
+    pandas DataFrame for a Dask DataFrame (labels kept), a DataFrame labelled
+    by the coordinates for a 2-D DataArray (criteria along ``criteria_dim``),
+    a 2-D array for a Dask array (leading axes flattened)."""
+    kind = _kind_of(data)
+    if kind == "frame":
+        _check_frame_columns(data)
+        return data.compute()
+    if kind == "xarray":
+        return eager_xarray(data.compute(), criteria_dim)[0]
+    array = np.asarray(data.compute())
+    return array.reshape(-1, array.shape[-1]) if array.ndim > 2 else array
+
+
+def lazy_weights(data: Any, weights: str, kinds: Any, nan_policy: str,
+                 criteria_dim: Optional[str] = None) -> Any:
+    """Named weights of a lazy input, from the computed matrix, labelled by criterion."""
+    from .weighting import objective_weights
+    return objective_weights(materialised(data, criteria_dim), weights, kinds,
+                             nan_policy=nan_policy)
+
+
+def is_xarray(data: Any) -> bool:
+    """Whether ``data`` is an xarray DataArray (checked without importing xarray)."""
+    return any(c.__name__ == "DataArray" and c.__module__.startswith("xarray")
+               for c in type(data).__mro__)
+
+
+def criteria_dimension(data: Any, criteria_dim: Optional[str]) -> Any:
+    """The DataArray's criteria dimension: the one named, else its last."""
+    from ._errors import InputError
+    dim = data.dims[-1] if criteria_dim is None else criteria_dim
+    if dim not in data.dims:
+        raise InputError(f"criteria_dim {dim!r} is not a dimension of the data; its "
+                         f"dimensions are {', '.join(map(repr, data.dims))}")
+    return dim
+
+
+def eager_xarray(data: Any, criteria_dim: Optional[str]) -> Tuple[Any, Callable[..., Any]]:
+    """An in-memory 2-D DataArray as a DataFrame (alternatives x criteria, labelled
+    by its coordinates), and a function that turns a per-alternative result
+    back into a DataArray over the alternatives' dimension."""
+    from ._errors import InputError
+    pd = importlib.import_module("pandas")
+    dim = criteria_dimension(data, criteria_dim)
+    others = [d for d in data.dims if d != dim]
+    if len(others) != 1:
+        raise InputError(f"an in-memory DataArray needs two dimensions (alternatives and "
+                         f"criteria), got {len(data.dims)}; back it with Dask for more")
+    ordered = data.transpose(others[0], dim)
+    rows = (list(ordered.coords[others[0]].values) if others[0] in ordered.coords
+            else list(range(ordered.shape[0])))
+    columns = list(ordered.coords[dim].values) if dim in ordered.coords else None
+    frame = pd.DataFrame(np.asarray(ordered.values), index=pd.Index(rows),
+                         columns=columns if columns is not None else None)
+
+    def back(result: Any, name: str) -> Any:
+        xr = importlib.import_module("xarray")
+        coords = {k: v for k, v in ordered.coords.items() if dim not in v.dims}
+        return xr.DataArray(np.asarray(result), dims=[others[0]], coords=coords, name=name)
+    return frame, back
+
+
+def _check_frame_columns(frame: Any) -> None:
+    """Refuse a Dask DataFrame column that is not numeric before anything is computed."""
+    from ._errors import InputError
+    for label, dtype in frame.dtypes.items():
+        if getattr(dtype, "kind", "O") not in "biuf" or type(dtype).__name__ == \
+                "CategoricalDtype":
+            raise InputError(f"criterion {label!r} is not numeric: its values are {dtype}")

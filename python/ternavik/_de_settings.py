@@ -333,7 +333,8 @@ def read_settings(func: Any, bounds: Any, args: Any, strategy: Any, maxiter: Opt
         workers=workers, maxiter=int(maxiter), tol=float(tol), atol=float(atol),
         maxfev=maxfev, maxtime=maxtime,
         constraints=wrap_constraints(constraints, low.size, vectorized),
-        adaptation=adaptation, budget=_schedule_budget(pop, maxiter, maxfev),
+        adaptation=adaptation,
+        budget=_schedule_budget(pop, maxiter, maxfev) if adaptation > 1 else 0,
         strategy_callable=strategy if callable(strategy) else None)
     if settings.init_rows is not None:
         settings.init_rows = settings.unit_rows(settings.init_rows)
@@ -344,24 +345,36 @@ def _schedule_budget(pop: int, maxiter: int, maxfev: Optional[int]) -> int:
     """The evaluations a shrinking population is spread over: maxfev, or
     less when maxiter generations would end the run first, so the
     population always gets to shrink to its end."""
-    longest = pop + maxiter * pop  # no budget can need more than this
-    high = longest if maxfev is None else min(max(maxfev, pop), longest)
-    if _generations_for(high, pop) <= maxiter:
+    # Linear reduction over B evaluations takes about
+    # B ln(pop / min) / (pop - min) generations.
+    if pop > _MIN_POP:
+        estimate = pop + maxiter * (pop - _MIN_POP) / math.log(pop / _MIN_POP)
+    else:
+        estimate = pop + maxiter * pop
+    high = int(min(estimate, 2.0 ** 63)) if maxfev is None else min(max(maxfev, pop),
+                                                                    int(min(estimate, 2.0 ** 63)))
+    if maxiter > _EXACT_SCHEDULE_GENERATIONS or _generations_for(high, pop, maxiter) <= maxiter:
         return high
-    low = pop  # binary search for the largest budget maxiter generations spend
+    low = pop  # the largest budget maxiter generations spend, by bisection
     while high - low > 1:
         middle = (low + high) // 2
-        if _generations_for(middle, pop) <= maxiter:
+        if _generations_for(middle, pop, maxiter) <= maxiter:
             low = middle
         else:
             high = middle
     return low
 
 
-def _generations_for(budget: int, pop: int) -> int:
-    """Generations the engine's linear schedule makes within `budget`."""
+# Above this many generations the estimate stands: simulating the schedule
+# would cost more than it is worth.
+_EXACT_SCHEDULE_GENERATIONS = 20000
+
+
+def _generations_for(budget: int, pop: int, limit: int) -> int:
+    """Generations the engine's linear schedule makes within `budget`,
+    counted up to one past `limit`."""
     initial, evaluations, generations = pop, pop, 0
-    while evaluations + pop <= budget:
+    while evaluations + pop <= budget and generations <= limit:
         evaluations += pop
         generations += 1
         share = min(1.0, evaluations / budget)

@@ -72,7 +72,8 @@ def _describe(value: float) -> str:
 
 
 def _apply_nan_policy(values: Matrix, policy: str, criteria: Criteria,
-                      alternatives: Optional[Any]) -> Optional[npt.NDArray[np.bool_]]:
+                      alternatives: Optional[Any],
+                      omit_hint: str = "nan_policy='omit'") -> Optional[npt.NDArray[np.bool_]]:
     """The mask of alternatives to keep, or None to keep them all."""
     if policy not in NAN_POLICIES:
         raise InputError(f"nan_policy must be one of {', '.join(map(repr, NAN_POLICIES))}, "
@@ -84,7 +85,7 @@ def _apply_nan_policy(values: Matrix, policy: str, criteria: Criteria,
         i, j = (int(k) for k in np.argwhere(bad)[0])
         raise InputError(f"alternative {_alternative_name(alternatives, i)}, criterion "
                          f"{criteria.name(j)} is {_describe(values[i, j])}; choose "
-                         f"nan_policy 'omit' to leave such alternatives out")
+                         f"{omit_hint} to leave such alternatives out")
     kept: npt.NDArray[np.bool_] = np.logical_not(bad.any(axis=1))
     if np.count_nonzero(kept) < 2:
         raise InputError(f"only {np.count_nonzero(kept)} of {kept.size} alternatives have no "
@@ -94,7 +95,8 @@ def _apply_nan_policy(values: Matrix, policy: str, criteria: Criteria,
 
 def prepare_matrix(data: Any, kinds: Any, weights: Any = None, nan_policy: str = "raise",
                    criteria: Optional[Sequence[Any]] = None,
-                   alternatives: Optional[Sequence[Any]] = None) -> PreparedMatrix:
+                   alternatives: Optional[Sequence[Any]] = None,
+                   omit_hint: str = "nan_policy='omit'") -> PreparedMatrix:
     """Check and convert a decision method's arguments once.
 
     ``weights`` is None (the method takes none), a name from
@@ -103,6 +105,8 @@ def prepare_matrix(data: Any, kinds: Any, weights: Any = None, nan_policy: str =
     the columns and rows of plain array data in messages (the command line
     passes its header and first column); results stay arrays. Named
     weightings are computed on the alternatives that ``nan_policy`` keeps.
+    ``omit_hint`` is how the refusal of a missing value tells the caller to
+    leave such alternatives out (the command line says --nan-policy omit).
     """
     table = read_table(data)
     labels: List[Any] = table.criteria if table.criteria is not None else (
@@ -120,7 +124,7 @@ def prepare_matrix(data: Any, kinds: Any, weights: Any = None, nan_policy: str =
     derive = weighting(weights) if isinstance(weights, str) else None
     given = given_weights(weights, crits) if weights is not None and derive is None else None
     row_names = table.alternatives if table.alternatives is not None else alternatives
-    kept = _apply_nan_policy(table.values, nan_policy, crits, row_names)
+    kept = _apply_nan_policy(table.values, nan_policy, crits, row_names, omit_hint)
     values = table.values if kept is None else np.ascontiguousarray(table.values[kept])
     resolved = derive(values, codes, crits.name) if derive is not None else (
         given if given is not None else np.empty(0, dtype=np.float64))

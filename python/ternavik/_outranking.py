@@ -74,8 +74,9 @@ def gra(data: Any, weights: Any, kinds: Any, *, zeta: float = 0.5,
     value = float(zeta)
     if not 0.0 < value <= 1.0:
         raise InputError(f"zeta must lie in (0, 1], got {zeta!r}")
-    p = methods._prepared(data, kinds, weights, nan_policy)
-    return methods._shaped(_engine.gra_scores(p.values, p.weights, p.codes, value), p, "grade")
+    p = methods._prepared(data, weights, kinds, nan_policy, "GRA", methods.ANY)
+    return methods._shaped(_engine.gra_scores(p.values, p.weights, p.codes, value), p, "grade",
+                           True)
 
 
 class Promethee1Result(NamedTuple):
@@ -138,18 +139,19 @@ def promethee1(data: Any, weights: Any, kinds: Any, *, preference: Any = "usual"
     [['I', 'I', 'P'], ['I', 'I', 'P'], ['-', '-', 'I']]
     """
     methods = _common()
-    prep = methods._prepared(data, kinds, weights, nan_policy)
+    prep = methods._prepared(data, weights, kinds, nan_policy, "PROMETHEE I", methods.ANY)
     m = prep.values.shape[1]
     codes = methods._preference_codes(preference, m)
     qs, ps, ss = (methods._per_criterion_floats(x, m, name)
                   for x, name in ((q, "q"), (p, "p"), (s, "s")))
-    methods._check_thresholds(codes, qs, ps, ss)
+    methods._check_thresholds(codes, qs, ps, ss, prep.matrix.criteria.name)
     plus, minus = _engine.promethee1_flows(prep.values, _normalised(prep.weights), prep.codes,
-                                           codes, qs, ps, ss)
+                                           codes, prep.tamed(qs), prep.tamed(ps),
+                                           prep.tamed(ss))
     relation = np.stack([_relation(a, b) for a, b in zip(plus, minus)])
     shown = _labelled_square(relation[0], prep) if not prep.batched else relation
-    return Promethee1Result(methods._shaped(plus, prep, "positive flow"),
-                            methods._shaped(minus, prep, "negative flow"), shown)
+    return Promethee1Result(methods._shaped(plus, prep, "positive flow", True),
+                            methods._shaped(minus, prep, "negative flow", False), shown)
 
 
 class Electre1Result(NamedTuple):
@@ -196,7 +198,7 @@ def electre1(data: Any, weights: Any, kinds: Any, *, c: float = 0.65, d: float =
     if nan_policy == "propagate":
         raise InputError("ELECTRE I cannot compare missing values; use nan_policy 'omit'")
     cut, veto = methods._fraction(c, "c"), methods._fraction(d, "d")
-    prep = methods._prepared(data, kinds, weights, nan_policy)
+    prep = methods._prepared(data, weights, kinds, nan_policy, "ELECTRE I", methods.ANY)
     n = prep.values.shape[0]
     flat = _engine.electre1_outranking(prep.values, prep.weights, prep.codes, cut, veto)
     outranks = flat.reshape(-1, n, n) != 0.0
@@ -274,7 +276,10 @@ def multimoora(data: Any, weights: Any, kinds: Any, *, nan_policy: str = "raise"
     [1.0, 3.0, 2.0]
     """
     methods = _common()
-    prep = methods._prepared(data, kinds, weights, nan_policy)
+    # Its own power-of-two scaling below keeps the products it reports in
+    # the caller's units, so the preparation leaves the columns alone.
+    prep = methods._prepared(data, weights, kinds, nan_policy, "MULTIMOORA",
+                             methods.POSITIVE_ONLY, scale_free=False)
     if prep.batched:
         raise InputError("multimoora takes one weight vector")
     x = prep.values

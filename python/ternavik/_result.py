@@ -50,3 +50,44 @@ class OptimizeResult(Dict[str, Any]):
             return f"{type(self).__name__}()"
         width = max(map(len, self.keys())) + 1
         return "\n".join(f"{key.rjust(width)}: {value!r}" for key, value in self.items())
+
+
+class Scores(np.ndarray):  # type: ignore[type-arg,unused-ignore]
+    """A decision method's scores: a float64 array that knows its direction.
+
+    ``higher_is_better`` tells :func:`ternavik.rank` which way to rank, so
+    ``rank(methods.mairca(...))`` puts the smallest gap first without the
+    caller knowing MAIRCA's sense. Indexing keeps the direction; arithmetic
+    gives a plain array (``-scores`` must not claim the old direction).
+    """
+
+    higher_is_better: bool
+
+    def __new__(cls, values: Any, higher_is_better: bool) -> "Scores":
+        out = np.asarray(values, dtype=np.float64).view(cls)
+        out.higher_is_better = bool(higher_is_better)
+        return out
+
+    def __array_finalize__(self, obj: Any) -> None:
+        self.higher_is_better = getattr(obj, "higher_is_better", True)
+
+    def __array_ufunc__(self, ufunc: Any, method: str, *inputs: Any, **kwargs: Any) -> Any:
+        plain = tuple(x.view(np.ndarray) if isinstance(x, Scores) else x for x in inputs)
+        if "out" in kwargs:
+            kwargs["out"] = tuple(x.view(np.ndarray) if isinstance(x, Scores) else x
+                                  for x in kwargs["out"])
+        return getattr(ufunc, method)(*plain, **kwargs)
+
+    def __reduce__(self) -> Any:
+        return (Scores, (self.view(np.ndarray), self.higher_is_better))
+
+
+def direction_of(scores: Any) -> Any:
+    """The direction a result carries (None when it carries none)."""
+    found = getattr(scores, "higher_is_better", None)
+    if isinstance(found, (bool, np.bool_)):
+        return bool(found)
+    attrs = getattr(scores, "attrs", None)
+    if isinstance(attrs, dict) and isinstance(attrs.get("higher_is_better"), bool):
+        return attrs["higher_is_better"]
+    return None

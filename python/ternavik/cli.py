@@ -1,4 +1,4 @@
-"""The ``ternavik`` command line: TOPSIS, entropy weights, side-by-side method
+"""The ternavik command line: TOPSIS, entropy weights, side-by-side method
 comparisons, SMAA and AHP weights on CSV files, and DE on standard test functions.
 
 Every mistake in the input (a missing file, a ragged row, a non-numeric or
@@ -11,6 +11,7 @@ import argparse
 import csv
 import io
 import os
+import re
 import sys
 from typing import Any, List, NoReturn, Optional, Sequence, Tuple
 
@@ -42,6 +43,7 @@ _SNIFFED = ",;\t|"
 # Options whose value may start with '-' (a cost kind): argparse would take
 # such a value for an option, so it is glued on as --kinds=VALUE.
 _SIGNED_OPTIONS = ("--kinds", "--weights")
+_SIGN_RUN = re.compile(r"^[-+, ]+$")
 
 
 class Table:
@@ -54,10 +56,19 @@ class Table:
         self.values = values
 
 
-def _number(cell: str) -> Optional[float]:
-    """The cell as a float (NaN when missing), or None when it is not a number."""
+def _number(cell: str, decimal: str = ".") -> Optional[float]:
+    """The cell as a float (NaN when missing), or None when it is not a number.
+
+    With a decimal comma ("12,4") the comma is the decimal mark and a point
+    is not accepted, so "1.234" is not silently read as 1.234 in a file that
+    writes one thousand two hundred and thirty-four that way.
+    """
     if cell.strip().lower() in _MISSING:
         return float("nan")
+    if decimal != ".":
+        if "." in cell:
+            return None
+        cell = cell.replace(decimal, ".")
     try:
         return float(cell)
     except ValueError:
@@ -94,10 +105,13 @@ def delimiter_of(text: str, option: Optional[str]) -> str:
         return ","
 
 
-def _read_rows(path: str, delimiter: Optional[str]) -> List[List[str]]:
+def _read_rows(path: str, delimiter: Optional[str], decimal: str = ".") -> List[List[str]]:
     """All non-blank rows of a CSV file, cells stripped."""
     text = _read_text(path)
     sep = delimiter_of(text, delimiter)
+    if sep == decimal:
+        raise InputError(f"the cell separator and the decimal mark are both {decimal!r}; "
+                         f"name another separator with --delimiter")
     try:
         rows = [[c.strip() for c in row] for row in csv.reader(io.StringIO(text), delimiter=sep)]
     except csv.Error as error:
@@ -109,16 +123,21 @@ def _shown(path: str) -> str:
     return "standard input" if path == STDIN else repr(path)
 
 
-def _has_name_column(header: List[str], body: List[List[str]]) -> bool:
-    """A first column of names: an empty header cell, or no number in that column."""
+def _has_name_column(header: List[str], body: List[List[str]], decimal: str = ".") -> bool:
+    """A first column of names: an empty header cell, or text and no number in
+    that column. A column of nothing but missing cells holds no names: it is
+    a criterion without values, for --nan-policy to judge."""
     if header[0] == "":
         return True
-    return all(_number(row[0]) is None or row[0].strip().lower() in _MISSING for row in body)
+    present = [row[0] for row in body if row[0].strip().lower() not in _MISSING]
+    return bool(present) and all(_number(cell, decimal) is None for cell in present)
 
 
-def read_table(path: str, delimiter: Optional[str] = None) -> Table:
+def read_table(path: str, delimiter: Optional[str] = None, decimal: str = ".") -> Table:
     """Read a header row of criteria and one row per alternative."""
-    rows = _read_rows(path, delimiter)
+    if decimal not in (".", ","):
+        raise InputError(f"--decimal must be '.' or ',', got {decimal!r}")
+    rows = _read_rows(path, delimiter, decimal)
     if len(rows) < 2:
         raise InputError(f"{_shown(path)} needs a header row and at least one row of values")
     header, body = rows[0], rows[1:]
@@ -126,12 +145,12 @@ def read_table(path: str, delimiter: Optional[str] = None) -> Table:
         if len(row) != len(header):
             raise InputError(f"{_shown(path)} row {line} has {len(row)} cells, "
                              f"the header has {len(header)}")
-    skip = 1 if _has_name_column(header, body) else 0
+    skip = 1 if _has_name_column(header, body, decimal) else 0
     names = [row[0] for row in body] if skip else [str(i + 1) for i in range(len(body))]
     values = np.empty((len(body), len(header) - skip), dtype=np.float64)
     for i, row in enumerate(body):
         for j, cell in enumerate(row[skip:]):
-            number = _number(cell)
+            number = _number(cell, decimal)
             if number is None:
                 raise InputError(f"{_shown(path)} row {i + 2}, criterion "
                                  f"{header[j + skip]!r}: {cell!r} is not a number")
@@ -158,8 +177,13 @@ def _parse_weights(option: str, criteria: List[str]) -> Any:
         return option.strip().lower()
     parts = _split(option)
     if all("=" in p for p in parts):
-        pairs = [p.split("=", 1) for p in parts]
-        return {name.strip(): _weight_number(value, name.strip()) for name, value in pairs}
+        pairs = [(name.strip(), value) for name, value in (p.split("=", 1) for p in parts)]
+        names = [name for name, _ in pairs]
+        twice = sorted({name for name in names if names.count(name) > 1})
+        if twice:
+            raise InputError(f"--weights gives more than one weight for "
+                             f"{', '.join(map(repr, twice))}")
+        return {name: _weight_number(value, name) for name, value in pairs}
     return [_weight_number(p, criteria[j] if j < len(criteria) else f"#{j + 1}")
             for j, p in enumerate(parts)]
 
@@ -181,7 +205,7 @@ def _source(args: argparse.Namespace) -> Tuple[str, Table]:
         args.kinds = args.kinds or EXAMPLE_KINDS
         if args.command in ("topsis", "compare"):
             args.weights = args.weights or EXAMPLE_WEIGHTS
-    table = read_table(path, args.delimiter)
+    table = read_table(path, args.delimiter, args.decimal)
     if args.kinds is None:
         raise InputError(f"--kinds is required: one of max/min (or +/-, benefit/cost, "
                          f"1/0) for each criterion: {', '.join(table.criteria)}")
@@ -191,7 +215,8 @@ def _source(args: argparse.Namespace) -> Tuple[str, Table]:
 def _prepare(args: argparse.Namespace, table: Table, weights: Any) -> PreparedMatrix:
     """The matrix, kinds and weights checked as the library checks them."""
     return prepare_matrix(table.values, _parse_kinds(args.kinds), weights, args.nan_policy,
-                          criteria=table.criteria, alternatives=table.names)
+                          criteria=table.criteria, alternatives=table.names,
+                          omit_hint="--nan-policy omit")
 
 
 def _format_rows(header: Sequence[str], rows: Sequence[Sequence[str]],
@@ -243,7 +268,7 @@ def run_topsis(args: argparse.Namespace) -> None:
     name, table = _source(args)
     prepared = _prepare(args, table, _parse_weights(args.weights or "equal", table.criteria))
     closeness = prepared.per_alternative(
-        native.topsis(prepared.values, prepared.weights, prepared.codes), "closeness")
+        mcda.native_topsis(prepared.values, prepared.weights, prepared.codes), "closeness")
     if args.csv:
         _csv_results(table, closeness, "closeness")
         return
@@ -282,8 +307,15 @@ def _save_rank_plot(path: str, ranks: npt.NDArray[np.int64], alternatives: List[
         figure = plot_ranks(ranks, alternatives, names)
     except ImportError as error:
         raise InputError(str(error)) from None
+    if os.path.isdir(path):
+        raise InputError(f"--plot needs a file name, and {path!r} is a folder; "
+                         f"give a path such as {os.path.join(path, 'ranks.png')!r}")
+    # Without a suffix the picture is a PNG under exactly the name given
+    # (matplotlib would otherwise write PATH.png beside it).
+    known = figure.canvas.get_supported_filetypes()
+    suffix = os.path.splitext(path)[1].lstrip(".").lower()
     try:
-        figure.savefig(path)
+        figure.savefig(path, format=suffix if suffix in known else "png")
     except (OSError, ValueError) as error:
         raise InputError(f"cannot write the plot to {path!r}: {error}") from None
 
@@ -301,7 +333,7 @@ def run_compare(args: argparse.Namespace) -> None:
     names = method_names(args.methods)
     coefficient_code(args.coefficient)
     prepared = _prepare(args, table, _parse_weights(args.weights or "equal", table.criteria))
-    scores, ranks, between = compare_arrays(prepared.values, prepared.codes, prepared.weights,
+    scores, ranks, between = compare_arrays(prepared.values, prepared.weights, prepared.codes,
                                             names, args.coefficient)
     kept = [a for k, a in enumerate(table.names) if prepared.kept is None or prepared.kept[k]]
     if args.plot:
@@ -349,13 +381,26 @@ def run_optimize(args: argparse.Namespace) -> None:
 class _Parser(argparse.ArgumentParser):
     """argparse that reports a usage mistake in one line."""
 
+    def __init__(self, *args: Any, **kwargs: Any) -> None:
+        super().__init__(*args, **kwargs)
+        # argparse takes only plain negative numbers (-5, -0.5) for values;
+        # widen that to every float spelling so that `--bounds -1e3 1e3` works.
+        if hasattr(self, "_negative_number_matcher"):
+            self._negative_number_matcher = re.compile(
+                r"^-(\d+\.?\d*|\.\d+)([eE][-+]?\d+)?$|^-inf(inity)?$", re.IGNORECASE)
+
     def error(self, message: str) -> NoReturn:
         self.exit(2, f"ternavik: error: {message} (see {self.prog} --help)\n")
 
 
+def _sentence(text: str) -> str:
+    """A help line as a description: capitalised, with a full stop."""
+    return text[:1].upper() + text[1:] + "."
+
+
 def _matrix_command(sub: Any, name: str, help_text: str, weights: bool) -> Any:
     """Add a subcommand that reads a decision matrix (`topsis`, `entropy`, `compare`)."""
-    p = sub.add_parser(name, help=help_text, description=help_text)
+    p = sub.add_parser(name, help=help_text, description=_sentence(help_text))
     p.add_argument("file", nargs="?", help="CSV file (- for standard input): a header row "
                    "of criterion names, one row per alternative, optionally a first "
                    "column of names")
@@ -376,12 +421,17 @@ def _matrix_command(sub: Any, name: str, help_text: str, weights: bool) -> Any:
                    + ("" if weights else "; rows of weights, then rows of scores"))
     p.add_argument("--delimiter", help="cell separator: one character, or tab, comma, "
                    "semicolon, pipe, space (default: detected)")
+    p.add_argument("--decimal", default=".", choices=(".", ","), metavar="MARK",
+                   help="decimal mark of the numbers in the file: . (default) or , as in "
+                   "12,4 (then cells are separated by another character, such as ;)")
     return p
 
 
 def build_parser() -> argparse.ArgumentParser:
     """The argument parser of the command line."""
-    parser = _Parser(prog="ternavik", description=__doc__.splitlines()[0] if __doc__ else None)
+    parser = _Parser(prog="ternavik", description="Rank alternatives by TOPSIS or several "
+                     "decision methods, derive entropy weights from CSV files, and minimise "
+                     "standard test functions by differential evolution.")
     parser.add_argument("--version", action="version", version=f"ternavik {__version__}")
     sub = parser.add_subparsers(dest="command", metavar="COMMAND", parser_class=_Parser)
     sub.required = True
@@ -398,7 +448,8 @@ def build_parser() -> argparse.ArgumentParser:
                    help="also draw the ranks by method into an image (needs matplotlib)")
     COMMANDS.update(add_commands(sub, _matrix_command))
     p = sub.add_parser("optimize", help="minimise a standard test function by DE",
-                       description="minimise a standard test function by DE")
+                       description="Minimise a standard test function by differential "
+                       "evolution.")
     p.add_argument("function", help=f"one of {', '.join(FUNCTIONS)}")
     p.add_argument("--dims", type=int, default=5, help="dimensions (default 5)")
     size = p.add_mutually_exclusive_group()
@@ -428,8 +479,11 @@ def _glue_signed_values(argv: Sequence[str]) -> List[str]:
     out: List[str] = []
     k = 0
     while k < len(argv):
-        if argv[k] in _SIGNED_OPTIONS and k + 1 < len(argv) and argv[k + 1].startswith("-") \
-                and not argv[k + 1].startswith("--"):
+        value = argv[k + 1] if k + 1 < len(argv) else ""
+        # A run of signs ("---++", "-,+") is a value even when it starts like
+        # a long option; any other "--word" is the next option.
+        if argv[k] in _SIGNED_OPTIONS and value.startswith("-") \
+                and (not value.startswith("--") or _SIGN_RUN.match(value)):
             out.append(f"{argv[k]}={argv[k + 1]}")
             k += 2
         else:
@@ -448,6 +502,7 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
                                                          else argv))
     try:
         COMMANDS[args.command](args)
+        sys.stdout.flush()
     except (InputError, ValueError, OverflowError, ImportError) as error:
         print(f"ternavik: error: {error}", file=sys.stderr)
         return 2
@@ -458,4 +513,20 @@ def main(argv: Optional[Sequence[str]] = None) -> int:
         # The reader (say `head`) stopped early; leave quietly like other filters.
         os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
         return 1
+    except OSError as error:
+        # The output could not be written (a full disk, /dev/full): say so in
+        # one line, and drop what is still buffered so the exit adds nothing.
+        if _writing_failed(error):
+            os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+            print(f"ternavik: error: cannot write the output: {error.strerror or error}",
+                  file=sys.stderr)
+            return 1
+        raise
     return 0
+
+
+def _writing_failed(error: OSError) -> bool:
+    """Whether an OSError came from writing standard output."""
+    import errno
+    return error.errno in (errno.ENOSPC, errno.EIO, errno.EDQUOT, errno.EFBIG, errno.EPIPE,
+                           errno.EBADF)

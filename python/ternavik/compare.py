@@ -1,12 +1,14 @@
 """Rank the same alternatives with several methods and see how far they agree.
 
-    result = ternavik.compare(df, kinds, "critic", methods=["topsis", "vikor"])
+    result = ternavik.compare(df, "critic", kinds, methods=["topsis", "vikor"])
     result.scores        # alternatives x methods
     result.ranks         # 1 = best under each method
     result.correlation   # methods x methods, the chosen coefficient
+    result.higher_is_better   # each method's direction
 """
 
 import importlib
+import inspect
 from typing import Any, Callable, Dict, List, NamedTuple, Sequence, Tuple, Union
 
 import numpy as np
@@ -15,7 +17,7 @@ import numpy.typing as npt
 from . import _engine
 from ._errors import InputError
 from ._matrix import PreparedMatrix, prepare_matrix
-from .correlation import coefficient_code
+from .correlation import average_ranks, coefficient_code
 
 Matrix = npt.NDArray[np.float64]
 Codes = npt.NDArray[np.int64]
@@ -25,9 +27,9 @@ Vector = npt.NDArray[np.float64]
 class Method(NamedTuple):
     """A decision method as compare and sensitivity use it."""
 
-    # (values, codes, weights) -> scores; weights (m,) give (n,), a (K, m)
+    # (values, weights, codes) -> scores; weights (m,) give (n,), a (K, m)
     # grid gives (K, n) in one native call
-    score: Callable[[Matrix, Codes, Any], Any]
+    score: Callable[[Matrix, Any, Codes], Any]
     higher_is_better: bool = True
 
 
@@ -37,26 +39,59 @@ METHODS: Dict[str, Method] = {}
 
 
 class CompareResult(NamedTuple):
-    """Scores and ranks (alternatives x methods) and the coefficient between methods."""
+    """Scores and ranks (alternatives x methods) and the coefficient between methods.
+
+    ``scores.attrs["higher_is_better"]`` (also :attr:`higher_is_better`)
+    says each method's direction by column label.
+    """
 
     scores: Any
     ranks: Any
     correlation: Any
 
+    @property
+    def higher_is_better(self) -> Any:
+        """Each method's direction, a boolean Series by column label."""
+        pandas = _pandas()
+        return pandas.Series(self.scores.attrs["higher_is_better"], name="higher_is_better",
+                             dtype=bool)
 
-def method(name: str) -> Method:
-    """The method called ``name``, or InputError listing the names."""
+
+class Variant(NamedTuple):
+    """A method with its options and the label of its column."""
+
+    label: str
+    name: str
+    options: Dict[str, Any]
+
+
+def _label(name: str, options: Dict[str, Any]) -> str:
+    if not options:
+        return name
+    return f"{name}({', '.join(f'{k}={v!r}' for k, v in options.items())})"
+
+
+def method(name: str, options: Any = None) -> Method:
+    """The method called ``name`` with ``options``, or InputError listing the names."""
     from .methods import REGISTRY
 
     key = str(name).strip().lower()
-    if key in METHODS:
+    options = dict(options or {})
+    if key in METHODS and not options:
         return METHODS[key]
     entry = REGISTRY.get(key)
     if entry is None:
         known = sorted(set(REGISTRY) | set(METHODS))
         raise InputError(f"unknown method {name!r}; choose from {', '.join(known)}")
     function = entry.function
-    return Method(lambda values, codes, weights: function(values, codes, weights),
+    try:
+        inspect.signature(function).bind(None, None, None, **options)
+    except TypeError:
+        accepted = [p for p in inspect.signature(function).parameters
+                    if p not in ("data", "weights", "kinds", "nan_policy")]
+        raise InputError(f"method {key!r} takes the options {', '.join(accepted) or 'none'}; "
+                         f"got {', '.join(map(repr, options))}") from None
+    return Method(lambda values, weights, codes: function(values, weights, codes, **options),
                   entry.higher_is_better)
 
 
@@ -83,7 +118,7 @@ def rank_rows(scores: Matrix, higher_is_better: bool = True) -> npt.NDArray[np.i
     return ranks
 
 
-def prepared(data: Any, kinds: Any, weights: Any, nan_policy: str = "raise") -> PreparedMatrix:
+def prepared(data: Any, weights: Any, kinds: Any, nan_policy: str = "raise") -> PreparedMatrix:
     """The checked matrix, kind codes and weights (named weightings resolved), with labels."""
     return prepare_matrix(data, kinds, weights, nan_policy)
 
@@ -103,65 +138,137 @@ def _pandas() -> Any:
                           'with pip install "ternavik[pandas]"') from None
 
 
-def method_names(methods: Union[str, Sequence[str]]) -> List[str]:
-    """Method names from a list or one comma-separated string, checked."""
-    names = ([s.strip() for s in methods.split(",")] if isinstance(methods, str)
-             else [str(s).strip() for s in methods])
-    if not names or not all(names):
+MethodsLike = Union[str, Sequence[Any], Dict[str, Any]]
+
+
+def _variant(item: Any, label: Any = None) -> Variant:
+    """One method variant from a name, a (name, options) pair or a mapping with "method"."""
+    if isinstance(item, Variant):
+        return item
+    if isinstance(item, str):
+        name, options = item.strip(), {}
+    elif isinstance(item, dict):
+        options = dict(item)
+        name = str(options.pop("method", "")).strip()
+    elif isinstance(item, (tuple, list)) and len(item) == 2 and isinstance(item[1], dict):
+        name, options = str(item[0]).strip(), dict(item[1])
+    else:
+        raise InputError(f"a method is a name, a (name, options) pair or a mapping with "
+                         f"'method'; got {item!r}")
+    if not name:
+        raise InputError(f"a method needs a name, got {item!r}")
+    return Variant(str(label) if label is not None else _label(name.lower(), options),
+                   name, options)
+
+
+def method_variants(methods: MethodsLike) -> List[Variant]:
+    """The methods to compare, checked: names from a list or one comma-separated
+    string, (name, options) pairs, or a mapping from column label to either."""
+    if isinstance(methods, str):
+        variants = [_variant(s) for s in methods.split(",")] if methods.strip() else []
+    elif isinstance(methods, dict):
+        variants = [_variant(item, label) for label, item in methods.items()]
+    else:
+        variants = [_variant(item) for item in methods]
+    if not variants:
         raise InputError(f"methods must name at least one method, got {methods!r}")
-    if len(set(names)) != len(names):
-        raise InputError(f"methods names a method twice: {', '.join(names)}")
-    for name in names:
-        method(name)
-    return names
+    labels = [v.label for v in variants]
+    if len(set(labels)) != len(labels):
+        raise InputError(f"methods names a method twice: {', '.join(labels)}")
+    for v in variants:
+        method(v.name, v.options)
+    return variants
 
 
-def compare_arrays(values: Matrix, codes: Codes, weights: Vector, names: Sequence[str],
-                   coefficient: str = "spearman") -> Tuple[Matrix, npt.NDArray[np.int64], Matrix]:
+def method_names(methods: MethodsLike) -> List[str]:
+    """The column labels of the methods to compare, checked."""
+    return [v.label for v in method_variants(methods)]
+
+
+def compare_arrays(values: Matrix, weights: Vector, codes: Codes, methods: MethodsLike,
+                   coefficient: str = "spearman"
+                   ) -> Tuple[Matrix, npt.NDArray[np.int64], Matrix]:
     """Scores and ranks (n x methods) and the coefficient matrix, from prepared arrays."""
     code = coefficient_code(coefficient)
-    chosen = [method(name) for name in names]
-    scores = np.column_stack([np.asarray(m.score(values, codes, weights), dtype=np.float64)
+    variants = method_variants(methods)
+    chosen = [method(v.name, v.options) for v in variants]
+    scores = np.column_stack([np.asarray(m.score(values, weights, codes), dtype=np.float64)
                               for m in chosen])
     ranks = np.column_stack([rank_rows(scores[:, [c]].T, m.higher_is_better)[0]
                              for c, m in enumerate(chosen)])
-    matrix: Matrix = _engine.rank_coefficients(np.ascontiguousarray(ranks.T, dtype=np.float64),
-                                               code)
+    # Coefficients take tied alternatives at the average of their ranks.
+    ties = average_ranks(np.ascontiguousarray(ranks.T, dtype=np.float64))
+    matrix: Matrix = _engine.rank_coefficients(ties, code)
     return scores, ranks, matrix
 
 
-def compare(data: Any, kinds: Any, weights: Any,
-            methods: Union[str, Sequence[str]] = ("topsis",),
+def directions(methods: MethodsLike) -> Dict[str, bool]:
+    """Each compared method's direction by column label."""
+    return {v.label: method(v.name, v.options).higher_is_better
+            for v in method_variants(methods)}
+
+
+def compare(data: Any, weights: Any, kinds: Any, methods: MethodsLike = ("topsis",),
             coefficient: str = "spearman", nan_policy: str = "raise") -> CompareResult:
     """Score and rank the alternatives with several methods, and compare the rankings.
 
-    ``data``, ``kinds``, ``weights`` and ``nan_policy`` are as for
-    :func:`ternavik.topsis`; ``weights`` may name any weighting of
-    ``ternavik.weighting.WEIGHTINGS`` ("critic", "entropy", ...), computed once
-    and given to every method. ``methods`` lists names from
-    ``ternavik.methods.REGISTRY`` (or is one comma-separated string).
-    ``coefficient`` is one of ``ternavik.correlation.COEFFICIENTS``.
+    Parameters
+    ----------
+    data, weights, kinds, nan_policy
+        As for :func:`ternavik.topsis`; ``weights`` may name any weighting of
+        ``ternavik.weighting.WEIGHTINGS`` ("critic", "entropy", ...), computed
+        once and given to every method.
+    methods : str, sequence or mapping
+        Names from ``ternavik.methods.REGISTRY`` (a list or one
+        comma-separated string); an entry may be a ``(name, options)`` pair
+        such as ``("promethee2", {"preference": "v-shape", "p": 2.0})`` or
+        ``("topsis", {"normalization": "minmax"})``, labelled
+        ``promethee2(preference='v-shape', p=2.0)``; a mapping gives each
+        entry its own column label.
+    coefficient : str
+        One of ``ternavik.correlation.COEFFICIENTS``; tied alternatives
+        enter it at the average of their ranks.
 
-    Returns ``CompareResult(scores, ranks, correlation)``: two DataFrames of
-    alternatives x methods (scores as each method gives them; ranks with 1
-    for the best, whichever way the method's scores point) and the methods x
-    methods DataFrame of the coefficient, entry (a, b) comparing b against a.
-    Alternatives left out by ``nan_policy="omit"`` get NaN scores, rank last
-    and do not enter the coefficient.
+    Returns
+    -------
+    CompareResult
+        ``(scores, ranks, correlation)``: two DataFrames of alternatives x
+        methods (scores as each method gives them, with each method's
+        direction in ``scores.attrs["higher_is_better"]``; ranks with 1 for
+        the best, whichever way the method's scores point) and the methods x
+        methods DataFrame of the coefficient, entry (a, b) comparing b against
+        a. Alternatives left out by ``nan_policy="omit"`` get NaN scores, rank
+        last and do not enter the coefficient.
+
+    Examples
+    --------
+    >>> import ternavik
+    >>> phones = [[250, 16, 12], [200, 16, 8], [300, 32, 16], [275, 32, 8]]
+    >>> result = ternavik.compare(phones, "equal", "-++",
+    ...                           methods=["topsis", ("vikor", {"v": 0.3})])
+    >>> result.ranks.columns.tolist()
+    ['topsis', 'vikor(v=0.3)']
+    >>> result.higher_is_better.tolist()
+    [True, False]
     """
     pandas = _pandas()
-    names = method_names(methods)
+    variants = method_variants(methods)
     coefficient_code(coefficient)
-    p = prepared(data, kinds, weights, nan_policy)
-    kept_scores, kept_ranks, between = compare_arrays(p.values, p.codes, p.weights, names,
+    from ._dask import is_lazy, materialised
+    if is_lazy(data):
+        data = materialised(data)
+    p = prepared(data, weights, kinds, nan_policy)
+    kept_scores, kept_ranks, between = compare_arrays(p.values, p.weights, p.codes, variants,
                                                       coefficient)
     scores, ranks = kept_scores, kept_ranks
     if p.kept is not None:
-        scores = np.full((p.kept.size, len(names)), np.nan)
+        scores = np.full((p.kept.size, len(variants)), np.nan)
         scores[p.kept] = kept_scores
-        ranks = np.full((p.kept.size, len(names)), kept_ranks.shape[0] + 1, dtype=np.int64)
+        ranks = np.full((p.kept.size, len(variants)), kept_ranks.shape[0] + 1, dtype=np.int64)
         ranks[p.kept] = kept_ranks
     index = p.alternatives if p.alternatives is not None else pandas.RangeIndex(len(scores))
-    return CompareResult(pandas.DataFrame(scores, index=index, columns=names),
-                         pandas.DataFrame(ranks, index=index, columns=names),
-                         pandas.DataFrame(between, index=names, columns=names))
+    labels = [v.label for v in variants]
+    score_table = pandas.DataFrame(scores, index=index, columns=labels)
+    score_table.attrs["higher_is_better"] = directions(variants)
+    return CompareResult(score_table, pandas.DataFrame(ranks, index=index, columns=labels),
+                         pandas.DataFrame(between, index=labels, columns=labels))

@@ -1,14 +1,21 @@
 """How far two rankings agree: rank-correlation and similarity coefficients.
 
 Computed natively in ``ternavik._engine``. For rankings x and y of the same
-n alternatives (1 = best; ties may share a rank):
+n alternatives (1 = best; ties may share a rank). The rankings are first
+re-ranked with ties at the average of their ranks (1, 2, 2, 4 becomes
+1, 2.5, 2.5, 4), as SciPy's ``rankdata`` does, so "spearman" and "kendall_tau"
+equal ``scipy.stats.spearmanr`` and ``scipy.stats.kendalltau`` with ties, and
+a ranking that only differs in how it writes its ties gives the same value.
+Rankings without ties (a permutation of 1..n) are used as they are.
 
 - ``spearman``: Pearson's correlation of the ranks.
 - ``weighted_spearman`` (r_w): 1 - 6 sum (x - y)^2 ((n - x + 1) + (n - y + 1))
   / (n^4 + n^3 - n^2 - n); disagreement near the top counts more.
 - ``ws``: the WS similarity 1 - sum 2^-x |x - y| / max(|1 - x|, |n - x|).
   Not symmetric: x is the reference ranking.
-- ``kendall_tau``: tau-a, (concordant - discordant) / (n (n - 1) / 2).
+- ``kendall_tau``: tau-b, (concordant - discordant) / sqrt((n0 - t_x) (n0 - t_y))
+  with n0 = n (n - 1) / 2 and t_x, t_y the pairs tied in x and in y;
+  without ties it is tau-a, (concordant - discordant) / n0.
 - ``goodman_kruskal_gamma``: (concordant - discordant) / (concordant +
   discordant), pairs tied in either ranking left out.
 
@@ -43,12 +50,33 @@ def coefficient_code(coefficient: str) -> int:
     return COEFFICIENTS.index(key)
 
 
+def average_ranks(rows: Any) -> Any:
+    """Each row re-ranked from 1 (smallest) with ties at the average of their
+    ranks; NaN stays NaN. A row that is already a permutation of 1..n comes
+    back with the same values."""
+    out = np.array(rows, dtype=np.float64, copy=True)
+    for row in out:
+        real = ~np.isnan(row)
+        values = row[real]
+        order = np.argsort(values, kind="stable")
+        ordered = values[order]
+        starts = np.flatnonzero(np.r_[True, ordered[1:] != ordered[:-1]])
+        ends = np.r_[starts[1:], ordered.size]
+        ranked = np.empty(ordered.size)
+        for a, b in zip(starts.tolist(), ends.tolist()):
+            ranked[a:b] = (a + 1 + b) / 2.0
+        placed = np.empty(ordered.size)
+        placed[order] = ranked
+        row[real] = placed
+    return np.ascontiguousarray(out)
+
+
 def _as_rankings(rankings: Any) -> Any:
     values = np.ascontiguousarray(rankings, dtype=np.float64)
     if values.ndim != 2:
         raise InputError(f"rankings must be two-dimensional (one ranking per row), "
                          f"got {values.ndim} dimension(s)")
-    return values
+    return average_ranks(values)
 
 
 def correlation_matrix(rankings: Any, coefficient: str = "spearman") -> Any:

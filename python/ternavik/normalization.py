@@ -16,8 +16,13 @@ zavadskas_turskis   1 - |(max - x) / max|                   1 - |(min - x) / min
 ==================  ======================================  ===============================
 
 Sums run over the alternatives in row order from 0.0; min and max skip NaN.
-A constant criterion normalises to 1 under min-max. L = sum(ln x) is the
-logarithm of the product of the values, summed so that it never overflows.
+A constant criterion normalises to 1 under min-max and enhanced accuracy,
+to 1 / n under the logarithmic normalisation (also for a criterion of ones),
+and an all-zero criterion takes x / max as 1 and x / sqrt(sum(x * x)) as 0:
+finite data never normalises to NaN. L = sum(ln x) is the logarithm of the
+product of the values, summed so that it never overflows; ln x / L keeps
+the order of the values only when L > 0, which the decision methods check
+(``ternavik.methods.NORMALIZATION_DOMAINS``) but this function does not.
 sum and logarithmic need every value > 0 and linear needs no zero value;
 anything else raises ValueError naming the criterion.
 """

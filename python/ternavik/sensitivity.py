@@ -14,7 +14,8 @@ import numpy as np
 import numpy.typing as npt
 
 from ._errors import InputError
-from .compare import _kept_labels, method as registered_method, prepared, rank_rows
+from ._magnitude import unit_sum
+from .compare import _kept_labels, method as registered_method, method_variants, prepared, rank_rows
 
 Matrix = npt.NDArray[np.float64]
 
@@ -89,35 +90,57 @@ def _switch_weights(grid: Matrix, top: npt.NDArray[np.int64], winner: int,
     return out
 
 
-def sensitivity(data: Any, kinds: Any, weights: Any, method: str = "topsis",
+def sensitivity(data: Any, weights: Any, kinds: Any, method: Any = "topsis",
                 criteria: Optional[Sequence[Any]] = None, points: int = 41,
                 span: Sequence[float] = (0.0, 1.0),
                 nan_policy: str = "raise") -> SensitivityResult:
     """Rank the alternatives while each criterion's weight runs over ``span``.
 
-    ``data``, ``kinds``, ``weights`` and ``nan_policy`` are as for
-    :func:`ternavik.compare` (named weightings allowed); weights are
-    normalised to sum to one first. Alternatives left out by "omit" are left
-    out of the result too.
-    ``criteria`` picks criteria by label or position (all by default);
-    ``points`` grid values from ``span[0]`` to ``span[1]`` (within [0, 1]).
-    ``method`` is a name from ``ternavik.methods.REGISTRY``.
+    Parameters
+    ----------
+    data, weights, kinds, nan_policy
+        As for :func:`ternavik.compare` (named weightings allowed); weights
+        are normalised to sum to one first. Alternatives left out by "omit"
+        are left out of the result too.
+    method : str or (str, dict)
+        A name from ``ternavik.methods.REGISTRY``, or a name with options
+        such as ``("topsis", {"normalization": "minmax"})``.
+    criteria : sequence, optional
+        Criteria to vary, by label or position (all by default).
+    points : int
+        Grid values from ``span[0]`` to ``span[1]`` (within [0, 1]).
+
+    Returns
+    -------
+    SensitivityResult
+
+    Examples
+    --------
+    >>> import ternavik
+    >>> phones = [[250, 16, 12], [200, 16, 8], [300, 32, 16], [275, 32, 8]]
+    >>> result = ternavik.sensitivity(phones, "equal", "-++", points=5)
+    >>> result.ranks.shape
+    (3, 5, 4)
     """
-    chosen = registered_method(method)
+    variant = method_variants([method])[0]
+    chosen = registered_method(variant.name, variant.options)
     low, high = (float(v) for v in span)
     if not 0.0 <= low <= high <= 1.0:
         raise InputError(f"span must satisfy 0 <= low <= high <= 1, got {tuple(span)}")
     if int(points) < 2:
         raise InputError(f"points must be at least 2, got {points}")
-    p = prepared(data, kinds, weights, nan_policy)
+    p = prepared(data, weights, kinds, nan_policy)
+    if p.values.shape[1] < 2:
+        raise InputError("sensitivity moves one weight against the others; data has only "
+                         "one criterion, whose weight cannot change any ranking")
     vector = p.weights
     if not vector.sum() > 0:
         raise InputError("weights must have a positive sum")
-    base = vector / vector.sum()
+    base = unit_sum(vector.reshape(1, -1))[0]
     picked = _criterion_positions(p.criteria.labels, criteria)
     grid = np.linspace(low, high, int(points))
     all_weights = np.vstack([base[np.newaxis, :], weight_grid(base, picked, grid)])
-    scores = np.asarray(chosen.score(p.values, p.codes, all_weights), dtype=np.float64)
+    scores = np.asarray(chosen.score(p.values, all_weights, p.codes), dtype=np.float64)
     ranks = rank_rows(scores, chosen.higher_is_better)
     n = scores.shape[1]
     shaped_scores = scores[1:].reshape(len(picked), grid.size, n)
@@ -126,7 +149,8 @@ def sensitivity(data: Any, kinds: Any, weights: Any, method: str = "topsis",
     switch = _switch_weights(grid, np.argmin(shaped_ranks, axis=2), winner, base[picked])
     return SensitivityResult(grid, shaped_scores, shaped_ranks, base, base[picked], ranks[0],
                              switch,
-                             [p.criteria.labels[j] for j in picked], _kept_labels(p), method)
+                             [p.criteria.labels[j] for j in picked], _kept_labels(p),
+                             variant.label)
 
 
 def _criterion_positions(labels: List[Any], criteria: Optional[Sequence[Any]]) -> List[int]:

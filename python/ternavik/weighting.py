@@ -46,84 +46,64 @@ gives NaN weights for a criterion without spread in CRITIC, or for a
 constant criterion's angle; ours gives the numbers above.
 """
 
-from typing import Any, Callable, Dict, Optional
+from typing import Any
 
-import numpy as np
-import numpy.typing as npt
-
-from . import _engine
 from ._errors import InputError
+from ._matrix import prepare_matrix
+from ._weightings import ALIASES, WEIGHTINGS, Weighting, weighting_table, weights_of
 
-Vector = npt.NDArray[np.float64]
-Codes = npt.NDArray[np.int64]
-# A weighting by name: (matrix, kind codes, optional criterion namer) -> weights.
-Weighting = Callable[..., Vector]
-
-# Names in the order of the native method codes.
-WEIGHTINGS = ("equal", "sum_entropy", "minmax_entropy", "standard_deviation", "variance",
-              "critic", "merec", "gini", "angle")
-# "entropy" has always meant the weights of entropy_weight; it keeps that meaning.
-ALIASES = {"entropy": "minmax_entropy"}
-_CODE = {name: code for code, name in enumerate(WEIGHTINGS)}
-_CODE.update({alias: _CODE[name] for alias, name in ALIASES.items()})
+__all__ = ["WEIGHTINGS", "objective_weights"]
 
 
-def _check_domain(name: str, values: npt.NDArray[np.float64], label: Callable[[int], str]) -> None:
-    """Entropy takes logarithms of shares, MEREC of ratios: refuse what they cannot."""
-    if name == "sum_entropy":
-        bad = np.nonzero((values < 0).any(axis=0))[0]
-        if bad.size:
-            raise InputError(f"entropy weights need values of at least 0; criterion "
-                             f"{label(int(bad[0]))} has a negative value")
-    elif name == "merec":
-        bad = np.nonzero((values <= 0).any(axis=0))[0]
-        if bad.size:
-            raise InputError(f"MEREC weights need positive values; criterion "
-                             f"{label(int(bad[0]))} has a value of at most 0")
-
-
-def weights_of(name: str, values: npt.NDArray[np.float64], codes: Codes,
-               label: Optional[Callable[[int], str]] = None) -> Vector:
-    """Weights by weighting ``name`` of a prepared C-ordered matrix and its kind codes."""
-    key = name.strip().lower()
-    if key not in _CODE:
-        raise InputError(f"unknown weighting {name!r}; choose one of {', '.join(_CODE)}")
-    _check_domain(key, values, label or (lambda j: f"#{j}"))
-    result: Vector = _engine.objective_weights(values, codes, _CODE[key])
-    return result
-
-
-def weighting_table() -> Dict[str, Weighting]:
-    """Each weighting as a function of (matrix, kind codes, criterion namer), by name."""
-    def bind(name: str) -> Weighting:
-        def derive(values: npt.NDArray[np.float64], codes: Codes,
-                   label: Optional[Callable[[int], str]] = None) -> Vector:
-            return weights_of(name, values, codes, label)
-        return derive
-    return {name: bind(name) for name in _CODE}
-
-
-def objective_weights(data: Any, method: str = "critic", kinds: Any = None,
+def objective_weights(data: Any, weights: str = "critic", kinds: Any = None, *,
                       nan_policy: str = "raise") -> Any:
-    """Criterion weights derived from the matrix by ``method``.
+    """Criterion weights derived from the decision matrix alone.
 
-    ``method`` is one of ``WEIGHTINGS`` or "entropy" (see the module documentation for each
-    definition). ``data`` is any array-like or a pandas DataFrame (criteria =
-    columns); ``kinds`` (used by "minmax_entropy", "critic" and "merec"; all
-    benefits when omitted) and ``nan_policy`` are as for
-    :func:`ternavik.topsis`; "omit" derives the weights from the alternatives
-    without missing or infinite values.
+    Parameters
+    ----------
+    data : array_like or pandas.DataFrame
+        n alternatives (rows) x m criteria (columns).
+    weights : str
+        The weighting: one of ``WEIGHTINGS`` or "entropy" (the module
+        documentation defines each). It stands where the other functions
+        take their weights, so the argument order is the same everywhere.
+    kinds : str, sequence or mapping, optional
+        Each criterion's kind as for :func:`ternavik.topsis`; used by
+        "minmax_entropy", "critic" and "merec". All benefits when omitted.
+    nan_policy : {"raise", "propagate", "omit"}
+        "omit" derives the weights from the alternatives without missing or
+        infinite values.
 
-    Returns float64 weights that sum to one, or a Series by criterion for a
-    DataFrame.
+    Returns
+    -------
+    numpy.ndarray or pandas.Series
+        float64 weights that sum to one, or a Series by criterion for a
+        DataFrame.
+
+    Examples
+    --------
+    >>> from ternavik.weighting import objective_weights
+    >>> x = [[250, 16, 12], [200, 16, 8], [300, 32, 16], [275, 32, 8]]
+    >>> objective_weights(x, "equal", "-++").tolist()
+    [0.3333333333333333, 0.3333333333333333, 0.3333333333333333]
     """
-    # Imported here: the preparation's table of weightings is built from this module.
     from ._data import read_table
-    from ._matrix import prepare_matrix
 
-    if not isinstance(method, str):
-        raise InputError(f"method must name a weighting, one of {', '.join(WEIGHTINGS)}")
+    if not isinstance(weights, str):
+        raise InputError(f"weights must name a weighting, one of {', '.join(WEIGHTINGS)}")
+    lazy = _lazy_weights(data, weights, kinds, nan_policy)
+    if lazy is not None:
+        return lazy
     if kinds is None:
         kinds = [1] * read_table(data).values.shape[1]
-    prepared = prepare_matrix(data, kinds, method, nan_policy)
+    prepared = prepare_matrix(data, kinds, weights, nan_policy)
     return prepared.per_criterion(prepared.weights, "weight")
+
+
+def _lazy_weights(data: Any, weights: str, kinds: Any, nan_policy: str) -> Any:
+    """Weights of a Dask or Dask-backed input: computed, labelled by criterion."""
+    from ._dask import is_lazy, lazy_weights
+
+    if not is_lazy(data):
+        return None
+    return lazy_weights(data, weights, kinds, nan_policy)

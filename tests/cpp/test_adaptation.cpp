@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/de/adaptation.hpp"
+#include "core/de/distributions.hpp"
 #include "core/de/engine.hpp"
 
 using namespace ternavik;
@@ -123,9 +124,9 @@ TEST_P(AdaptiveRule, DrawnParametersRespectTheirRanges) {
             ASSERT_LE(a.F()[i], 1.0);
             ASSERT_GE(a.CR()[i], 0.0);
             ASSERT_LE(a.CR()[i], 1.0);
-            if (kind == Adaptation::jso && evaluations < 25000) ASSERT_GE(a.CR()[i], 0.7);
-            if (kind == Adaptation::jso && evaluations < 50000) ASSERT_GE(a.CR()[i], 0.6);
-            if (kind == Adaptation::jso && evaluations < 60000) ASSERT_LE(a.F()[i], 0.7);
+            if (kind == Adaptation::jso && evaluations < 25000) { ASSERT_GE(a.CR()[i], 0.7); }
+            if (kind == Adaptation::jso && evaluations < 50000) { ASSERT_GE(a.CR()[i], 0.6); }
+            if (kind == Adaptation::jso && evaluations < 60000) { ASSERT_LE(a.F()[i], 0.7); }
         }
     }
 }
@@ -219,7 +220,7 @@ TEST_P(AdaptiveEngine, SameBitsSeriallyAndOnThePoolAndWritesStayInTheCopy) {
     EXPECT_EQ(std::memcmp(serial.data(), written.data(), serial.size() * sizeof(double)), 0);
     for (std::size_t k = 0; k + 40 < serial.size(); ++k) {
         // Unit-cube rows: never the 1e6 the fitness wrote.
-        if (k < serial.size() - 40) EXPECT_LE(serial[k], 1.0);
+        if (k < serial.size() - 40) { EXPECT_LE(serial[k], 1.0); }
     }
 }
 
@@ -245,4 +246,29 @@ TEST(ScaledEngine, ConvergedPopulationCollapsesExactly) {
     limits.tol = 0.01;
     EXPECT_EQ(engine.run(sphere, limits, nullptr), StopReason::converged);
     EXPECT_LT(engine.generation(), 1000u);
+}
+
+// The ziggurat's draws have the normal's moments and tail mass, and the
+// ratio of two of them the Cauchy's quartiles (fixed seeds: no flakiness).
+TEST(Distributions, ZigguratNormalAndCauchyHaveTheirShapes) {
+    Xoshiro256pp g = counter_generator(PhiloxKey{9, 9}, Stream::adaptation, 0, 0);
+    const int n = 400000;
+    double sum = 0, squares = 0;
+    int beyond_two = 0, tail = 0;
+    std::vector<double> cauchy(n);
+    for (int k = 0; k < n; ++k) {
+        const double z = draw_standard_normal(g);
+        sum += z, squares += z * z;
+        beyond_two += std::fabs(z) > 2.0;
+        tail += std::fabs(z) > 3.5;  // reaches the base strip's tail
+        cauchy[k] = draw_cauchy(g, 0.5, 0.1);
+    }
+    EXPECT_NEAR(sum / n, 0.0, 0.01);
+    EXPECT_NEAR(squares / n, 1.0, 0.01);
+    EXPECT_NEAR(static_cast<double>(beyond_two) / n, 0.0455, 0.002);
+    EXPECT_NEAR(static_cast<double>(tail) / n, 4.65e-4, 1.5e-4);
+    std::sort(cauchy.begin(), cauchy.end());
+    EXPECT_NEAR(cauchy[n / 2], 0.5, 0.002);
+    EXPECT_NEAR(cauchy[n / 4], 0.4, 0.002);
+    EXPECT_NEAR(cauchy[3 * n / 4], 0.6, 0.002);
 }

@@ -21,18 +21,18 @@ def suppliers():
 @pytest.fixture
 def reversed_topsis():
     """A second method whose smaller scores are better, registered for one test."""
-    METHODS["lower"] = Method(lambda v, c, w: -topsis(v, c, w), False)
+    METHODS["lower"] = Method(lambda v, w, c: -topsis(v, w, c), False)
     yield "lower"
     del METHODS["lower"]
 
 
 def test_compare_tables(suppliers, reversed_topsis):
     frame, kinds = suppliers
-    result = compare(frame, kinds, "critic", methods="topsis," + reversed_topsis,
+    result = compare(frame, "critic", kinds, methods="topsis," + reversed_topsis,
                      coefficient="weighted_spearman")
     codes = np.array([0, 0, 0, 1, 1], dtype=np.int64)
     weights = ternavik.weighting.objective_weights(frame.to_numpy(), "critic", codes)
-    expected = topsis(frame.to_numpy(), codes, weights)
+    expected = topsis(frame.to_numpy(), weights, codes)
     assert result.scores["topsis"].to_numpy().tobytes() == expected.tobytes()
     assert list(result.scores.index) == list(frame.index)
     # A method whose smaller scores are better ranks its best first too.
@@ -45,9 +45,9 @@ def test_compare_tables(suppliers, reversed_topsis):
 def test_compare_coefficient_matches_peer(suppliers, coefficient):
     pm_corr = pytest.importorskip("pymcdm.correlations")
     frame, kinds = suppliers
-    METHODS["equal_topsis"] = Method(lambda v, c, w: topsis(v, c, np.full(v.shape[1], 0.2)))
+    METHODS["equal_topsis"] = Method(lambda v, w, c: topsis(v, np.full(v.shape[1], 0.2), c))
     try:
-        result = compare(frame, kinds, "entropy", ["topsis", "equal_topsis"],
+        result = compare(frame, "entropy", kinds, ["topsis", "equal_topsis"],
                          coefficient=coefficient)
     finally:
         del METHODS["equal_topsis"]
@@ -58,12 +58,12 @@ def test_compare_coefficient_matches_peer(suppliers, coefficient):
 
 
 @pytest.mark.parametrize("call, message", [
-    (lambda d, k: compare(d, k, "critic", methods=["topsis", "nope"]), "unknown method"),
-    (lambda d, k: compare(d, k, "critic", methods=[]), "at least one method"),
-    (lambda d, k: compare(d, k, "critic", methods="topsis,topsis"), "twice"),
-    (lambda d, k: compare(d, k, "critic", coefficient="pearson"), "unknown coefficient"),
-    (lambda d, k: sensitivity(d, k, "equal", span=(0.5, 0.2)), "span"),
-    (lambda d, k: sensitivity(d, k, "equal", criteria=["colour"]), "unknown criterion"),
+    (lambda d, k: compare(d, "critic", k, methods=["topsis", "nope"]), "unknown method"),
+    (lambda d, k: compare(d, "critic", k, methods=[]), "at least one method"),
+    (lambda d, k: compare(d, "critic", k, methods="topsis,topsis"), "twice"),
+    (lambda d, k: compare(d, "critic", k, coefficient="pearson"), "unknown coefficient"),
+    (lambda d, k: sensitivity(d, "equal", k, span=(0.5, 0.2)), "span"),
+    (lambda d, k: sensitivity(d, "equal", k, criteria=["colour"]), "unknown criterion"),
 ])
 def test_refuses_bad_requests(suppliers, call, message):
     with pytest.raises(ValueError, match=message):
@@ -92,13 +92,13 @@ def test_weight_grid_keeps_proportions():
 
 def test_sensitivity_against_one_call_per_weight(suppliers):
     frame, kinds = suppliers
-    result = sensitivity(frame, kinds, "critic", points=11)
+    result = sensitivity(frame, "critic", kinds, points=11)
     values = frame.to_numpy()
     codes = np.array([0, 0, 0, 1, 1], dtype=np.int64)
     grid_rows = weight_grid(result.weights, range(5), result.grid)
-    expected = np.array([topsis(values, codes, w) for w in grid_rows])
+    expected = np.array([topsis(values, w, codes) for w in grid_rows])
     assert result.scores.reshape(-1, len(frame)).tobytes() == expected.tobytes()
-    base = topsis(values, codes, result.weights)
+    base = topsis(values, result.weights, codes)
     assert (result.base_ranks == ternavik.rank(base)).all()
     winner = np.argmax(base)
     for c in range(5):
@@ -118,8 +118,8 @@ def test_pictures(suppliers, tmp_path):
     from ternavik import plots
 
     frame, kinds = suppliers
-    ranks = plots.plot_ranks(compare(frame, kinds, "critic"))
-    sens = plots.plot_sensitivity(sensitivity(frame, kinds, "critic", points=11))
+    ranks = plots.plot_ranks(compare(frame, "critic", kinds))
+    sens = plots.plot_sensitivity(sensitivity(frame, "critic", kinds, points=11))
     assert len(sens.axes) == 6 and sum(a.get_visible() for a in sens.axes) == 5
     for fig, name in [(ranks, "ranks.png"), (sens, "sens.png")]:
         fig.savefig(tmp_path / name)
@@ -132,24 +132,24 @@ def test_pictures_name_the_extra(suppliers, monkeypatch):
     monkeypatch.setitem(sys.modules, "matplotlib", None)
     monkeypatch.setitem(sys.modules, "matplotlib.figure", None)
     with pytest.raises(ImportError, match=r'ternavik\[plot\]'):
-        plots.plot_ranks(compare(*suppliers, "equal").ranks)
+        plots.plot_ranks(compare(suppliers[0], "equal", suppliers[1]).ranks)
 
 
 def test_registry_methods_side_by_side(suppliers):
     from ternavik import methods
 
     frame, kinds = suppliers
-    result = compare(frame, kinds, "entropy", "topsis,vikor,promethee2", coefficient="rw")
+    result = compare(frame, "entropy", kinds, "topsis,vikor,promethee2", coefficient="rw")
     weights = ternavik.weighting.objective_weights(frame, "entropy", kinds)
-    q = methods.vikor(frame, kinds, weights).Q
+    q = methods.vikor(frame, weights, kinds).Q
     assert result.scores["vikor"].to_numpy().tobytes() == q.to_numpy().tobytes()
     assert (result.ranks["vikor"].to_numpy() == ternavik.rank(-q.to_numpy())).all()
     # The batched grid of a lower-is-better method ranks like one call per row.
-    sens = sensitivity(frame, kinds, weights.to_numpy(), "vikor", criteria=["price"],
+    sens = sensitivity(frame, weights.to_numpy(), kinds, "vikor", criteria=["price"],
                        points=6)
     for t, ranks in zip(sens.grid, sens.ranks[0]):
         w = weight_grid(sens.weights, [0], np.array([t]))[0]
-        assert (ranks == ternavik.rank(-methods.vikor(frame.to_numpy(), kinds, w).Q)).all()
+        assert (ranks == ternavik.rank(-methods.vikor(frame.to_numpy(), w, kinds).Q)).all()
 
 
 def test_command_line_prints_both_tables_and_draws(suppliers, capsys, tmp_path):
@@ -167,7 +167,7 @@ def test_command_line_prints_both_tables_and_draws(suppliers, capsys, tmp_path):
     assert picture.read_bytes()[:4] == b"\x89PNG"
     assert main(args[:-2] + ["--csv"]) == 0
     rows = [line.split(",") for line in capsys.readouterr().out.splitlines()]
-    expected = compare(frame, kinds, "critic", "topsis,vikor,promethee2")
+    expected = compare(frame, "critic", kinds, "topsis,vikor,promethee2")
     assert rows[0] == ["alternative", "topsis", "vikor", "promethee2",
                        "rank_topsis", "rank_vikor", "rank_promethee2"]
     got = np.array([[float(v) for v in row[1:4]] for row in rows[1:]])

@@ -50,14 +50,26 @@ def test_the_population_shrinks_to_its_end_over_maxfev(strategy, maxfev):
 
 @pytest.mark.parametrize("pop, maxiter, maxfev", [
     (150, 1000, None), (150, 1000, 100000), (300, 666, 300000), (40, 10, 10 ** 9),
-    (40, 5000, 2000),
+    (40, 5000, 2000), (5, 30, None),
 ])
 def test_the_schedule_budget_lets_maxiter_generations_finish_it(pop, maxiter, maxfev):
     budget = _schedule_budget(pop, maxiter, maxfev)
     assert budget <= (maxfev or budget)
-    assert _generations_for(budget, pop) <= maxiter
-    if maxfev is None or budget < maxfev:  # maxiter binds: one evaluation more would not fit
-        assert _generations_for(budget + pop, pop) > maxiter or budget + pop > (maxfev or 1e30)
+    assert _generations_for(budget, pop, maxiter) <= maxiter
+    if maxfev is None or budget < maxfev:  # maxiter binds: a larger budget would not fit
+        assert _generations_for(budget + pop, pop, maxiter) > maxiter or budget + pop > (
+            maxfev or 1e30)
+
+
+@pytest.mark.parametrize("maxiter", [10 ** 9, 2 ** 63])
+def test_a_huge_maxiter_needs_no_long_planning(maxiter):
+    """The schedule's budget comes from an estimate, not a simulation of
+    every generation, when maxiter is beyond reach."""
+    budget = _schedule_budget(150, maxiter, None)
+    assert budget > 10 ** 9
+    res = differential_evolution(sphere_point, [(-1, 1)] * 2, strategy="lshade",
+                                 maxiter=maxiter, maxfev=600, rng=0, polish=False)
+    assert res.nfev <= 600
 
 
 def test_a_converged_population_stops_the_run_as_scipy_does():

@@ -8,7 +8,7 @@ import os
 import numpy as np
 import pytest
 
-from ternavik import methods, normalization
+from ternavik import InputError, methods, normalization
 from conftest import run_python
 
 # The peers are test-only dependencies: without them the agreement table is
@@ -61,26 +61,26 @@ def _peer(cls, *args, **kw):
 
 
 def _cases():
-    """(case id, ours(x, kinds, w), peer(x, w, signs)) for every method and normalisation."""
+    """(case id, ours(x, w, kinds), peer(x, w, signs)) for every method and normalisation."""
     cases = []
     if mcdm is None:
         return cases
     for name in normalization.NORMALIZATIONS:
         f = getattr(mcdm_norm, f"{name}_normalization")
         cases.append((f"normalize-{name}",
-                      lambda x, k, w, name=name: normalization.normalize(x, k, name),
+                      lambda x, w, k, name=name: normalization.normalize(x, k, name),
                       lambda x, w, s, f=f: mcdm_helpers.normalize_matrix(x, f, s)))
         cases.append((f"topsis-{name}",
-                      lambda x, k, w, name=name: methods.topsis(x, k, w, normalization=name),
+                      lambda x, w, k, name=name: methods.topsis(x, w, k, normalization=name),
                       _peer(mcdm.TOPSIS, f)))
     for part, letter in enumerate("SRQ"):
-        cases.append((f"vikor-{letter}", lambda x, k, w, part=part: methods.vikor(x, k, w)[part],
+        cases.append((f"vikor-{letter}", lambda x, w, k, part=part: methods.vikor(x, w, k)[part],
                       _pymcdm_vikor(part)))
     for ours, theirs in (("usual", "usual"), ("u-shape", "ushape"), ("v-shape", "vshape"),
                          ("level", "level"), ("linear", "vshape_2")):
-        def promethee(x, k, w, ours=ours):
+        def promethee(x, w, k, ours=ours):
             spread = x.std(axis=0)
-            return methods.promethee2(x, k, w, preference=ours, q=0.25 * spread, p=spread)
+            return methods.promethee2(x, w, k, preference=ours, q=0.25 * spread, p=spread)
 
         def peer(x, w, s, theirs=theirs):
             spread = x.std(axis=0)
@@ -89,7 +89,7 @@ def _cases():
     lin = mcdm_norm.linear_normalization
     cases += [
         ("copras", methods.copras, _skc_copras),
-        ("waspas", lambda x, k, w: methods.waspas(x, k, w, lam=0.3), _peer(mcdm.WASPAS, l=0.3)),
+        ("waspas", lambda x, w, k: methods.waspas(x, w, k, lam=0.3), _peer(mcdm.WASPAS, l=0.3)),
         ("wsm", methods.wsm, _peer(mcdm.WSM, lin)),
         ("wpm", methods.wpm, _peer(mcdm.WPM, lin)),
         ("edas", methods.edas, _peer(mcdm.EDAS)),
@@ -97,7 +97,7 @@ def _cases():
         ("aras", methods.aras, _peer(mcdm.ARAS)),
         ("mabac", methods.mabac, _peer(mcdm.MABAC)),
         ("codas", methods.codas, _peer(mcdm.CODAS)),
-        ("cocoso", lambda x, k, w: methods.cocoso(x, k, w, lam=0.4), _peer(mcdm.COCOSO, l=0.4)),
+        ("cocoso", lambda x, w, k: methods.cocoso(x, w, k, lam=0.4), _peer(mcdm.COCOSO, l=0.4)),
         ("mairca", methods.mairca, _peer(mcdm.MAIRCA)),
         ("marcos", methods.marcos, _peer(mcdm.MARCOS)),
         ("spotis", methods.spotis,
@@ -117,8 +117,14 @@ def test_agrees_with_peer(case, dataset):
     _, x, signs, w = dataset
     if case[0] == "copras" and skc_datasets is None:
         pytest.skip("scikit-criteria is not installed")
+    if case[0] == "topsis-logarithmic" and (np.log(x).sum(axis=0) <= 0).any():
+        # ln x / sum(ln x) reverses a criterion whose logarithms sum below 0;
+        # the peer ranks on regardless, we refuse.
+        with pytest.raises(InputError, match="logarithms summing"):
+            ours(x, w, (signs == 1).astype(int))
+        return
     expected = np.asarray(peer(x, w, signs), dtype=float)
-    got = ours(x, (signs == 1).astype(int), w)
+    got = ours(x, w, (signs == 1).astype(int))
     np.testing.assert_allclose(got, expected, rtol=1e-12,
                                atol=1e-12 * np.max(np.abs(expected)))
 
@@ -131,7 +137,7 @@ def test_copras_follows_the_paper_not_pymcdm():
     shares = x / x.sum(axis=0)
     s_plus, s_minus = shares[:, 0] * 0.5, shares[:, 1] * 0.5
     q = s_plus + s_minus.min() * s_minus.sum() / (s_minus * np.sum(s_minus.min() / s_minus))
-    np.testing.assert_allclose(methods.copras(x, "+-", [0.5, 0.5]), q / q.max(), rtol=1e-15)
+    np.testing.assert_allclose(methods.copras(x, [0.5, 0.5], "+-"), q / q.max(), rtol=1e-15)
 
 
 def test_logarithmic_normalisation_has_no_product_overflow():
@@ -152,7 +158,7 @@ def test_mabac_geometric_mean_does_not_underflow():
     r = normalization.normalize(x, [1, 0], "minmax")
     border = w * np.exp(np.mean(np.log(r + 1.0), axis=0))
     expected = ((r + 1.0) * w - border).sum(axis=1)
-    got = methods.mabac(x, [1, 0], w)
+    got = methods.mabac(x, w, [1, 0])
     assert np.all(np.isfinite(got))
     np.testing.assert_allclose(got, expected, rtol=1e-9, atol=1e-12)
 
@@ -160,7 +166,7 @@ def test_mabac_geometric_mean_does_not_underflow():
 def test_vikor_constant_criterion_contributes_nothing():
     """The peer refuses a constant criterion (0 / 0); it separates no alternative."""
     x = np.array([[1.0, 5.0], [2.0, 5.0], [4.0, 5.0]])
-    s, r, q = methods.vikor(x, "++", [0.5, 0.5])
+    s, r, q = methods.vikor(x, [0.5, 0.5], "++")
     np.testing.assert_array_equal(s, [0.5, 0.5 * (2.0 / 3.0), 0.0])
     np.testing.assert_array_equal(q, [1.0, 0.5 * (1 / 3) / 0.5 + 0.5 * (1 / 3) / 0.5, 0.0])
 
@@ -170,7 +176,7 @@ def test_promethee_gaussian_by_hand():
     x = np.array([[0.0], [1.0], [3.0]])
     p = lambda d: 1.0 - math.exp(-d * d / 8.0) if d > 0 else 0.0  # noqa: E731  s = 2
     flows = [sum(p(a - b) - p(b - a) for b in x[:, 0]) / 2.0 for a in x[:, 0]]
-    np.testing.assert_allclose(methods.promethee2(x, [1], [1.0], preference="gaussian", s=2.0),
+    np.testing.assert_allclose(methods.promethee2(x, [1.0], [1], preference="gaussian", s=2.0),
                                flows, rtol=1e-15, atol=1e-16)
 
 
@@ -221,10 +227,12 @@ def test_promethee_flows_follow_the_stated_order_to_the_bit(preference):
                 plus = plus + table(d[:, k, :])
                 minus = minus + table(-d[:, k, :])
     outgoing, incoming = np.zeros(40), np.zeros(40)
+    unit = w / w.sum()  # flows are taken with the weights divided by their sum
     for j in range(4):
-        outgoing, incoming = outgoing + plus[:, j] * w[j], incoming + minus[:, j] * w[j]
+        outgoing, incoming = outgoing + plus[:, j] * unit[j], incoming + minus[:, j] * unit[j]
     expected = outgoing / 39.0 - incoming / 39.0
-    got = methods.promethee2(x, (signs == 1).astype(int), w, preference=preference, q=q, p=p,
+    expected[np.isnan(x).any(axis=1)] = np.nan  # "propagate": the NaN's holder scores NaN
+    got = methods.promethee2(x, w, (signs == 1).astype(int), preference=preference, q=q, p=p,
                              s=s, nan_policy="propagate")
     assert got.tobytes() == expected.tobytes()
 
@@ -232,7 +240,7 @@ def test_promethee_flows_follow_the_stated_order_to_the_bit(preference):
 def test_topsis_on_identical_alternatives_is_one_half():
     """Both distances 0: the peer returns 0 / 0 = NaN, we return 0.5 like ternavik.topsis."""
     x = np.array([[1.0, 2.0], [1.0, 2.0]])
-    np.testing.assert_array_equal(methods.topsis(x, "+-", [0.5, 0.5]), [0.5, 0.5])
+    np.testing.assert_array_equal(methods.topsis(x, [0.5, 0.5], "+-"), [0.5, 0.5])
 
 
 # The bit-exactness contract.
@@ -240,11 +248,11 @@ def test_topsis_on_identical_alternatives_is_one_half():
 def _all_scores(x, kinds, w):
     """Every registry method, both VIKOR extras and every normalisation, for one input."""
     nan = "propagate"
-    out = {name: m.function(x, kinds, w, nan_policy=nan) for name, m in methods.REGISTRY.items()}
-    out["vikor-all"] = np.stack(methods.vikor(x, kinds, w, nan_policy=nan))
+    out = {name: m.function(x, w, kinds, nan_policy=nan) for name, m in methods.REGISTRY.items()}
+    out["vikor-all"] = np.stack(methods.vikor(x, w, kinds, nan_policy=nan))
     for name in normalization.NORMALIZATIONS:
         out[name] = normalization.normalize(x, kinds, name, nan_policy=nan)
-        out[f"topsis-{name}"] = methods.topsis(x, kinds, w, normalization=name, nan_policy=nan)
+        out[f"topsis-{name}"] = methods.topsis(x, w, kinds, normalization=name, nan_policy=nan)
     return out
 
 
@@ -276,10 +284,10 @@ def test_weight_batch_equals_one_call_per_vector():
     x = rng.uniform(1.0, 9.0, (150, 5))
     kinds, batch = "+-+-+", rng.uniform(0.0, 1.0, (7, 5))
     for name, m in methods.REGISTRY.items():
-        together = m.function(x, kinds, batch)
+        together = m.function(x, batch, kinds)
         assert together.shape == (7, 150)
         for k in range(7):
-            assert together[k].tobytes() == m.function(x, kinds, batch[k]).tobytes(), name
+            assert together[k].tobytes() == m.function(x, batch[k], kinds).tobytes(), name
 
 
 THREAD_SCRIPT = """
@@ -290,7 +298,7 @@ x = rng.uniform(1.0, 9.0, ({n}, 11))
 kinds, w = [1, 0] * 5 + [1], rng.uniform(0.1, 1.0, (3, 11))
 h = hashlib.sha256()
 for name, m in methods.REGISTRY.items():
-    h.update(m.function(x if name not in ("promethee2", "codas") else x[:300], kinds, w).tobytes())
+    h.update(m.function(x if name not in ("promethee2", "codas") else x[:300], w, kinds).tobytes())
 for name in normalization.NORMALIZATIONS:
     h.update(normalization.normalize(x, kinds, name).tobytes())
 print(h.hexdigest())
@@ -311,13 +319,13 @@ def test_thread_count_does_not_change_a_bit():
     (lambda: normalization.normalize([[1.0, 0.0], [2.0, 1.0]], "++", "sum"),
      "criterion #1: the sum normalisation needs every value > 0"),
     (lambda: normalization.normalize([[1.0], [2.0]], "+", "softmax"), "normalization 'softmax'"),
-    (lambda: methods.aras([[1.0, -1.0], [2.0, 1.0]], "++", "equal"), "criterion #1"),
-    (lambda: methods.spotis([[1.0], [2.0]], "+", [1.0], bounds=[[0.0, 1.5]]), "bounds"),
-    (lambda: methods.promethee2([[1.0], [2.0]], "+", [1.0], preference="v-shape"), "p > 0"),
-    (lambda: methods.promethee2([[1.0], [2.0]], "+", [1.0], preference="sigmoid"), "sigmoid"),
-    (lambda: methods.topsis([[1.0], [2.0]], "+", np.ones((2, 3))), "3 columns"),
-    (lambda: methods.vikor([[1.0], [2.0]], "+", [1.0], v=1.5), r"v must lie in \[0, 1\]"),
-    (lambda: methods.edas([[1.0], [np.nan]], "+", [1.0]), "alternative #1, criterion #0"),
+    (lambda: methods.aras([[1.0, -1.0], [2.0, 1.0]], "equal", "++"), "criterion #1"),
+    (lambda: methods.spotis([[1.0], [2.0]], [1.0], "+", bounds=[[0.0, 1.5]]), "bounds"),
+    (lambda: methods.promethee2([[1.0], [2.0]], [1.0], "+", preference="v-shape"), "p > 0"),
+    (lambda: methods.promethee2([[1.0], [2.0]], [1.0], "+", preference="sigmoid"), "sigmoid"),
+    (lambda: methods.topsis([[1.0], [2.0]], np.ones((2, 3)), "+"), "3 columns"),
+    (lambda: methods.vikor([[1.0], [2.0]], [1.0], "+", v=1.5), r"v must lie in \[0, 1\]"),
+    (lambda: methods.edas([[1.0], [np.nan]], [1.0], "+"), "alternative #1, criterion #0"),
 ])
 def test_refusals_name_the_culprit(call, match):
     with pytest.raises(ValueError, match=match):
@@ -330,14 +338,14 @@ def test_nan_policy_omit_and_labels():
     frame = pd.DataFrame({"a": [1.0, 2.0, np.nan, 4.0], "b": [3.0, 1.0, 2.0, 2.0]},
                          index=list("pqrs"))
     kinds = {"a": "max", "b": "min"}
-    alone = methods.edas(frame.drop("r").to_numpy(), "+-", [0.5, 0.5])
-    scores = methods.edas(frame, kinds, "equal", nan_policy="omit")
+    alone = methods.edas(frame.drop("r").to_numpy(), [0.5, 0.5], "+-")
+    scores = methods.edas(frame, "equal", kinds, nan_policy="omit")
     assert list(scores.index) == list("pqrs") and np.isnan(scores["r"])
     np.testing.assert_array_equal(scores.drop("r").to_numpy(), alone)
-    batch = methods.edas(frame, kinds, np.array([[0.5, 0.5], [1.0, 0.0]]), nan_policy="omit")
+    batch = methods.edas(frame, np.array([[0.5, 0.5], [1.0, 0.0]]), kinds, nan_policy="omit")
     assert list(batch.columns) == list("pqrs") and batch["r"].isna().all()
     np.testing.assert_array_equal(batch.drop(columns="r").to_numpy()[0], alone)
-    assert list(methods.vikor(frame, kinds, "equal", nan_policy="omit").Q.index) == list("pqrs")
+    assert list(methods.vikor(frame, "equal", kinds, nan_policy="omit").Q.index) == list("pqrs")
 
 
 @pytest.mark.parametrize("weights", [np.array([0.2, 0.0, 0.8]), np.array([1, 2, 3]),
@@ -365,10 +373,10 @@ from ternavik import methods, normalization
 x = np.random.default_rng(1).uniform(1.0, 9.0, (10, 5))
 before = len(os.listdir("/proc/self/task"))
 for name, m in methods.REGISTRY.items():
-    m.function(x, "+-++-", np.full(5, 0.2))
+    m.function(x, np.full(5, 0.2), "+-++-")
 for name in normalization.NORMALIZATIONS:
     normalization.normalize(x, "+-++-", name)
-methods.promethee2(x, "+-++-", np.full(5, 0.2), preference="gaussian")
+methods.promethee2(x, np.full(5, 0.2), "+-++-", preference="gaussian")
 print(len(os.listdir("/proc/self/task")) - before)
 """
     if not os.path.isdir("/proc/self/task"):

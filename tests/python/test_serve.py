@@ -375,7 +375,7 @@ def test_named_weighting_shows_the_library_weights():
     got = _library.analyse({**analysis(), "weights": {"mode": "named", "name": "critic"}})
     frame = pandas.DataFrame(np.array(EXAMPLE["cells"], dtype=float),
                              columns=EXAMPLE["criteria"])
-    want = ternavik.objective_weights(data=frame, method="critic", kinds=EXAMPLE["kinds"])
+    want = ternavik.objective_weights(frame, "critic", EXAMPLE["kinds"])
     assert got["weights"] == np.asarray(want).tolist()
 
 

@@ -469,8 +469,8 @@ def analyse(request: Dict[str, Any]) -> Dict[str, Any]:
     coefficient = str(request.get("coefficient", "spearman"))
     scores, ranks, between = _compare(data, kinds, weights, variants, coefficient, nan_policy)
     if isinstance(weights, str):
-        shown_weights = ternavik.objective_weights(data=data, method=weights, kinds=kinds,
-                                                   nan_policy=nan_policy)
+        # (data, weighting name, kinds): the one order every version takes
+        shown_weights = ternavik.objective_weights(data, weights, kinds, nan_policy=nan_policy)
     else:
         shown_weights = np.asarray(weights) / np.sum(weights)
     out: Dict[str, Any] = {

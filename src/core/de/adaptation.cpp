@@ -1,4 +1,5 @@
 #include "core/de/adaptation.hpp"
+#include "core/de/distributions.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -11,22 +12,6 @@
 namespace ternavik {
 
 namespace {
-
-constexpr double pi = 3.14159265358979323846;
-
-// N(mean, sd) by Box and Muller's transform; two unit draws, always.
-template <class Generator>
-double draw_normal(Generator& g, double mean, double sd) {
-    const double u = 1.0 - draw_unit(g);  // in (0, 1]: the logarithm stays finite
-    const double v = draw_unit(g);
-    return mean + sd * (std::sqrt(-2.0 * std::log(u)) * std::cos(2.0 * pi * v));
-}
-
-// Cauchy(location, scale) by inversion; one unit draw.
-template <class Generator>
-double draw_cauchy(Generator& g, double location, double scale) {
-    return location + scale * std::tan(pi * (draw_unit(g) - 0.5));
-}
 
 // jDE's trial: rand/1/bin with the individual's own F and CR.
 struct Rand1Trial {
@@ -71,27 +56,77 @@ struct PbestTrial {
     }
 };
 
-// The same Philox-block scheme as the fixed makers: trial i draws from a
-// fast stream seeded by word i of the generation's trial stream.
+// The same Philox-block scheme as the fixed makers: each block of
+// (b, generation, trial stream) seeds the fast streams of trials 4b .. 4b + 3,
+// and a few blocks are derived at once, so their derivations overlap.
 template <class Trial, class Repair>
 void make_adaptive_trials(const AdaptiveInputs& in, const TrialDraws& draws, std::uint64_t begin,
                           std::uint64_t end, double* trial) {
     const std::uint64_t dims = in.base.dimensions;
-    constexpr std::uint64_t per_block = 4;
-    for (std::uint64_t b = begin / per_block; b * per_block < end; ++b) {
-        PhiloxBlock words;
+    constexpr std::uint64_t per_block = 4, blocks = 4;
+    PhiloxBlock words[blocks];
+    const std::uint64_t last_block = (end + per_block - 1) / per_block;
+    for (std::uint64_t b = begin / per_block; b < last_block; b += blocks) {
+        const unsigned count = static_cast<unsigned>(std::min(blocks, last_block - b));
         philox4x64_run(b, draws.generation, static_cast<std::uint64_t>(Stream::trial), 0,
-                       draws.key, 1, &words);
-        for (unsigned w = 0; w < per_block; ++w) {
-            const std::uint64_t i = b * per_block + w;
-            if (i < begin || i >= end) continue;
-            WyRand own(words[w]);
-            Trial::template make<Repair>(own, in, i, trial + i * dims);
-        }
+                       draws.key, count, words);
+        for (unsigned n = 0; n < count; ++n)
+            for (unsigned w = 0; w < per_block; ++w) {
+                const std::uint64_t i = (b + n) * per_block + w;
+                if (i < begin || i >= end) continue;
+                WyRand own(words[n][w]);
+                Trial::template make<Repair>(own, in, i, trial + i * dims);
+            }
     }
 }
 
+#if defined(__x86_64__) || defined(__i386__)
+#define TERNAVIK_AVX2_ADAPTIVE_MAKERS 1
+// The same trials with 256-bit vectors: every call inside is inlined and the
+// operations are the same IEEE operations in the same order, so the bits
+// are the same as the baseline maker's.
+template <class Trial, class Repair>
+[[gnu::target("avx2"), gnu::flatten]] void make_adaptive_trials_avx2(
+    const AdaptiveInputs& in, const TrialDraws& draws, std::uint64_t begin, std::uint64_t end,
+    double* trial) {
+    make_adaptive_trials<Trial, Repair>(in, draws, begin, end, trial);
+}
+#endif
+
+template <class Trial, class Repair>
+AdaptiveTrialMaker widest_maker() {
+#ifdef TERNAVIK_AVX2_ADAPTIVE_MAKERS
+    if (widest_vectors() == VectorWidth::avx2) return &make_adaptive_trials_avx2<Trial, Repair>;
+#endif
+    return &make_adaptive_trials<Trial, Repair>;
+}
+
 }  // namespace
+
+// Marsaglia and Tsang's construction of the 128 layers of equal area.
+const ZigguratTables& ziggurat_tables() {
+    static const ZigguratTables tables = [] {
+        ZigguratTables t{};
+        constexpr double m1 = 2147483648.0, area = 9.91256303526217e-3;
+        double dn = ziggurat_tail, tn = dn;
+        const double q = area / std::exp(-0.5 * dn * dn);
+        t.k[0] = static_cast<std::uint32_t>((dn / q) * m1);
+        t.k[1] = 0;
+        t.w[0] = q / m1;
+        t.w[127] = dn / m1;
+        t.f[0] = 1.0;
+        t.f[127] = std::exp(-0.5 * dn * dn);
+        for (int i = 126; i >= 1; --i) {
+            dn = std::sqrt(-2.0 * std::log(area / dn + std::exp(-0.5 * dn * dn)));
+            t.k[i + 1] = static_cast<std::uint32_t>((dn / tn) * m1);
+            tn = dn;
+            t.f[i] = std::exp(-0.5 * dn * dn);
+            t.w[i] = dn / m1;
+        }
+        return t;
+    }();
+    return tables;
+}
 
 AdaptationRule rule_of(Adaptation kind) {
     AdaptationRule r;
@@ -112,9 +147,9 @@ AdaptationRule rule_of(Adaptation kind) {
 
 AdaptiveTrialMaker choose_adaptive_maker(Adaptation kind, BoundHandling bounds) {
     if (kind == Adaptation::jde)
-        return bounds == BoundHandling::clip ? &make_adaptive_trials<Rand1Trial, ClipRepair>
-                                             : &make_adaptive_trials<Rand1Trial, ReinitializeRepair>;
-    return &make_adaptive_trials<PbestTrial, MidpointRepair>;
+        return bounds == BoundHandling::clip ? widest_maker<Rand1Trial, ClipRepair>()
+                                             : widest_maker<Rand1Trial, ReinitializeRepair>();
+    return widest_maker<PbestTrial, MidpointRepair>();
 }
 
 void generate_adaptive_trials(AdaptiveTrialMaker maker, const AdaptiveInputs& in,
@@ -199,15 +234,20 @@ void Adapter::prepare_jde(Xoshiro256pp& g, std::uint64_t pop) {
 void Adapter::prepare_history(Xoshiro256pp& g, double progress,
                               const std::vector<Standing>& standings, Selection rule) {
     const std::uint64_t pop = standings.size();
-    std::vector<std::uint64_t> ranked(pop);
+    std::vector<std::uint64_t>& ranked = ranked_;
+    ranked.resize(pop);
     std::iota(ranked.begin(), ranked.end(), std::uint64_t{0});
-    std::stable_sort(ranked.begin(), ranked.end(), [&](std::uint64_t a, std::uint64_t b) {
-        return better(rule, standings[a], standings[b]);
-    });
     const double p = rule_.p_first + (rule_.p_last - rule_.p_first) * progress;
     const std::uint64_t best_count = std::min<std::uint64_t>(
         pop, std::max<std::uint64_t>(2, static_cast<std::uint64_t>(
                                             std::llround(p * static_cast<double>(pop)))));
+    // Only the best few are needed, in order: ties go to the lower index,
+    // which makes the order total and the result that of a stable sort.
+    std::partial_sort(ranked.begin(), ranked.begin() + static_cast<std::ptrdiff_t>(best_count),
+                      ranked.end(), [&](std::uint64_t a, std::uint64_t b) {
+                          if (better(rule, standings[a], standings[b])) return true;
+                          return !better(rule, standings[b], standings[a]) && a < b;
+                      });
     Fw_factor_ = !rule_.staged ? 1.0 : progress < 0.2 ? 0.7 : progress < 0.4 ? 0.8 : 1.2;
     for (std::uint64_t i = 0; i < pop; ++i) {
         const std::uint64_t r = draw_index(g, rule_.memory_size);

@@ -112,6 +112,7 @@ private:
     std::vector<double> F_, CR_;              // this generation's, per individual
     std::vector<double> kept_F_, kept_CR_;    // jDE: what each individual carries
     std::vector<std::uint64_t> pbest_;
+    std::vector<std::uint64_t> ranked_;  // reused each generation
     double Fw_factor_ = 1.0;
     std::vector<double> success_F_, success_CR_, success_gain_;
     ZeroedArray archive_;

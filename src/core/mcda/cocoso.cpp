@@ -2,7 +2,7 @@
 // P_i = sum_j r_ij^w_j (as exp(w ln r), r^0 = 1), both in criterion order;
 // then, with sums over alternatives in row order,
 //   ka_i = (P_i + S_i) / sum_k (P_k + S_k),
-//   kb_i = S_i / min S + P_i / min P,
+//   kb_i = S_i / min S + P_i / min P (see kb_divisor for a minimum of about 0),
 //   kc_i = (lambda S_i + (1 - lambda) P_i) / (lambda max S + (1 - lambda) max P),
 //   score_i = (ka_i kb_i kc_i)^(1/3) + (1/3) (ka_i + kb_i + kc_i).
 #include <cmath>
@@ -34,16 +34,36 @@ void sum_and_power_block(const TransformedMatrix& r, const TransformedMatrix& lo
     }
 }
 
+// The divisor of k_b's ratio v / min v. When an alternative is worst on
+// every criterion its S and P are 0 (and a near-worst one's are tiny), and
+// dividing by that minimum makes every other k_b infinite or nearly so:
+// the divisor is then the smallest value not below max v * 2^-52, so each
+// ratio stays within 2^52 and keeps its order. Ordinary minima are used as
+// they are.
+double kb_divisor(const double* v, std::size_t n, const Extremes& e) {
+    const double floor = e.max * 0x1p-52;
+    if (e.min >= floor || e.min != e.min) return e.min;
+    double least = e.max;
+    for (std::size_t i = 0; i < n; ++i)
+        if (v[i] >= floor && v[i] < least) least = v[i];
+    return least;
+}
+
+// v / divisor, taken as 0 when every value is 0.
+double ratio_to(double v, double divisor) { return divisor == 0.0 ? 0.0 : v / divisor; }
+
 void combine(const double* s, const double* p, std::size_t n, double lambda, double* out) {
     const Extremes se = extremes_of_values(s, n);
     const Extremes pe = extremes_of_values(p, n);
+    const double s_least = kb_divisor(s, n, se);
+    const double p_least = kb_divisor(p, n, pe);
     double total = 0.0;
     for (std::size_t i = 0; i < n; ++i) total = total + (p[i] + s[i]);
     const double rest = 1.0 - lambda;
     const double best = lambda * se.max + rest * pe.max;
     for (std::size_t i = 0; i < n; ++i) {
         const double ka = (p[i] + s[i]) / total;
-        const double kb = s[i] / se.min + p[i] / pe.min;
+        const double kb = ratio_to(s[i], s_least) + ratio_to(p[i], p_least);
         const double kc = (lambda * s[i] + rest * p[i]) / best;
         out[i] = std::pow(ka * kb * kc, 1.0 / 3.0) + 1.0 / 3.0 * (ka + kb + kc);
     }

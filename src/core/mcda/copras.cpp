@@ -22,9 +22,19 @@ void relative_significance(const double* plus, const double* minus, std::size_t 
         double total = 0.0;
         double ratios = 0.0;
         for (std::size_t i = 0; i < n; ++i) total = total + minus[i];
-        for (std::size_t i = 0; i < n; ++i) ratios = ratios + least / minus[i];
-        for (std::size_t i = 0; i < n; ++i)
-            score[i] = plus[i] + (least * total) / (minus[i] * ratios);
+        if (least == 0.0) {
+            // Cost shares that underflowed to 0 (a criterion spanning more
+            // than the range of doubles): the formula's limit as they go to 0
+            // gives them total / (how many) and every other alternative 0.
+            double zeros = 0.0;
+            for (std::size_t i = 0; i < n; ++i) zeros = zeros + (minus[i] == 0.0 ? 1.0 : 0.0);
+            for (std::size_t i = 0; i < n; ++i)
+                score[i] = plus[i] + (minus[i] == 0.0 ? total / zeros : 0.0);
+        } else {
+            for (std::size_t i = 0; i < n; ++i) ratios = ratios + least / minus[i];
+            for (std::size_t i = 0; i < n; ++i)
+                score[i] = plus[i] + (least * total) / (minus[i] * ratios);
+        }
     }
     const double top = extremes_of_values(score, n).max;
     for (std::size_t i = 0; i < n; ++i) score[i] = score[i] / top;

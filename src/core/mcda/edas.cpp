@@ -12,9 +12,12 @@ namespace {
 
 bool distance_from_average(double* x, std::size_t n, IndicatorKind kind) {
     const double average = sum_in_order(x, n) / static_cast<double>(n);
+    // An all-zero criterion (average 0 on data of at least 0) is constant:
+    // no alternative is above or below its average.
     for (std::size_t i = 0; i < n; ++i)
-        x[i] = kind == IndicatorKind::Benefit ? (x[i] - average) / average
-                                              : (average - x[i]) / average;
+        x[i] = average == 0.0 && x[i] == 0.0 ? 0.0
+               : kind == IndicatorKind::Benefit ? (x[i] - average) / average
+                                                : (average - x[i]) / average;
     return true;
 }
 
@@ -26,8 +29,10 @@ void distance_sums_block(const TransformedMatrix& t, const double* w, std::size_
     for (std::size_t j = 0; j < t.m; ++j) {
         const double* column = t.row(j) + first;
         for (std::size_t l = 0; l < size; ++l) {
-            const double above = column[l] >= 0.0 ? column[l] : 0.0;
-            const double below = -column[l] >= 0.0 ? -column[l] : 0.0;
+            // A NaN distance stays NaN in both sums (NaN in, NaN out).
+            const double t = column[l];
+            const double above = t >= 0.0 ? t : (t < 0.0 ? 0.0 : t);
+            const double below = t <= 0.0 ? -t : (t > 0.0 ? 0.0 : t);
             sp[l] = sp[l] + w[j] * above;
             sn[l] = sn[l] + w[j] * below;
         }
@@ -62,8 +67,13 @@ Outcome<BatchScores> edas(const MethodInput& input) {
         const double* sn = negative.data() + k * n;
         const double top_sp = extremes_of_values(sp, n).max;
         const double top_sn = extremes_of_values(sn, n).max;
-        for (std::size_t i = 0; i < n; ++i)
-            scores[k * n + i] = (sp[i] / top_sp + (1.0 - sn[i] / top_sn)) / 2.0;
+        // Nobody above (below) the average: that part separates nobody and is
+        // 0, so an all-equal matrix scores 0.5 throughout rather than NaN.
+        for (std::size_t i = 0; i < n; ++i) {
+            const double positive = top_sp == 0.0 && sp[i] == 0.0 ? 0.0 : sp[i] / top_sp;
+            const double negative = top_sn == 0.0 && sn[i] == 0.0 ? 0.0 : sn[i] / top_sn;
+            scores[k * n + i] = (positive + (1.0 - negative)) / 2.0;
+        }
     });
     return scores;
 }

@@ -28,10 +28,14 @@ bool minmax(double* x, std::size_t n, Kind kind) {
     return true;
 }
 
+// An all-zero criterion is constant: it normalises as any other constant
+// one does (x / max = 1), not to 0 / 0.
 bool max(double* x, std::size_t n, Kind kind) {
     const double top = extremes_of(x, n).max;
-    for (std::size_t i = 0; i < n; ++i)
-        x[i] = kind == Kind::Benefit ? x[i] / top : 1.0 - x[i] / top;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double ratio = top == 0.0 && x[i] == 0.0 ? 1.0 : x[i] / top;
+        x[i] = kind == Kind::Benefit ? ratio : 1.0 - ratio;
+    }
     return true;
 }
 
@@ -55,8 +59,12 @@ bool vector(double* x, std::size_t n, Kind kind) {
     double squares = 0.0;
     for (std::size_t i = 0; i < n; ++i) squares = squares + x[i] * x[i];
     const double norm = std::sqrt(squares);
-    for (std::size_t i = 0; i < n; ++i)
-        x[i] = kind == Kind::Benefit ? x[i] / norm : 1.0 - x[i] / norm;
+    // An all-zero criterion has no length: x / norm is taken as 0, so it
+    // separates nobody instead of turning every result into NaN.
+    for (std::size_t i = 0; i < n; ++i) {
+        const double ratio = norm == 0.0 && x[i] == 0.0 ? 0.0 : x[i] / norm;
+        x[i] = kind == Kind::Benefit ? ratio : 1.0 - ratio;
+    }
     return true;
 }
 
@@ -67,8 +75,11 @@ bool logarithmic(double* x, std::size_t n, Kind kind) {
     double logs = 0.0;
     for (std::size_t i = 0; i < n; ++i) logs = logs + std::log(x[i]);
     const double others = static_cast<double>(n) - 1.0;
+    // A criterion of ones has ln x = 0 throughout: every alternative gets the
+    // equal share 1 / n that any other constant criterion gives.
+    const double equal = 1.0 / static_cast<double>(n);
     for (std::size_t i = 0; i < n; ++i) {
-        const double share = std::log(x[i]) / logs;
+        const double share = logs == 0.0 && x[i] == 1.0 ? equal : std::log(x[i]) / logs;
         x[i] = kind == Kind::Benefit ? share : (1.0 - share) / others;
     }
     return true;
@@ -104,8 +115,10 @@ bool enhanced_accuracy(double* x, std::size_t n, Kind kind) {
     double gaps = 0.0;
     for (std::size_t i = 0; i < n; ++i)
         gaps = gaps + (kind == Kind::Benefit ? e.max - x[i] : x[i] - e.min);
+    // A constant criterion has no gaps: every value is 1, as under min-max.
     for (std::size_t i = 0; i < n; ++i)
-        x[i] = 1.0 - (kind == Kind::Benefit ? e.max - x[i] : x[i] - e.min) / gaps;
+        x[i] = gaps == 0.0 ? 1.0
+                           : 1.0 - (kind == Kind::Benefit ? e.max - x[i] : x[i] - e.min) / gaps;
     return true;
 }
 

@@ -123,7 +123,7 @@ PairCounts count_pairs(const double* x, const double* y, std::size_t n) {
         tied_pairs(n, [&](std::size_t a, std::size_t b) { return ys[a] == ys[b]; });
     const auto all = static_cast<std::int64_t>(n) * static_cast<std::int64_t>(n > 0 ? n - 1 : 0) / 2;
     const std::int64_t untied = all - tied_x - tied_y + tied_both;
-    return PairCounts{untied - 2 * discordant, untied};
+    return PairCounts{untied - 2 * discordant, untied, tied_x, tied_y};
 }
 
 double rank_coefficient(RankCoefficient which, const double* x, const double* y, std::size_t n) {
@@ -133,8 +133,16 @@ double rank_coefficient(RankCoefficient which, const double* x, const double* y,
         case RankCoefficient::weighted_spearman: return weighted_spearman(x, y, n);
         case RankCoefficient::rank_similarity: return rank_similarity(x, y, n);
         case RankCoefficient::kendall_tau: {
+            // tau-b; without ties it is tau-a, kept in tau-a's operation order
+            // so untied rankings give the bits they always gave.
+            const PairCounts counts = count_pairs(x, y, n);
             const double pairs = static_cast<double>(n) * static_cast<double>(n > 0 ? n - 1 : 0);
-            return (2.0 / pairs) * static_cast<double>(count_pairs(x, y, n).difference);
+            if (counts.tied_x == 0 && counts.tied_y == 0)
+                return (2.0 / pairs) * static_cast<double>(counts.difference);
+            const double half = pairs / 2.0;
+            const double spread_x = half - static_cast<double>(counts.tied_x);
+            const double spread_y = half - static_cast<double>(counts.tied_y);
+            return static_cast<double>(counts.difference) / std::sqrt(spread_x * spread_y);
         }
         default: {
             const PairCounts counts = count_pairs(x, y, n);

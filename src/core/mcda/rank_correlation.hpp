@@ -13,7 +13,7 @@ enum class RankCoefficient : std::uint64_t {
     spearman = 0,               // Pearson correlation of the ranks
     weighted_spearman = 1,      // r_w, disagreements near the top weigh more
     rank_similarity = 2,        // WS, asymmetric: the first ranking is the reference
-    kendall_tau = 3,            // tau-a: (concordant - discordant) / (n (n - 1) / 2)
+    kendall_tau = 3,            // tau-b: (C - D) / sqrt((pairs - tied x) (pairs - tied y))
     goodman_kruskal_gamma = 4,  // (concordant - discordant) / (concordant + discordant)
 };
 inline constexpr std::uint64_t rank_coefficient_count = 5;
@@ -22,11 +22,13 @@ inline constexpr std::uint64_t rank_coefficient_count = 5;
 // undefined quotients (no spread, no untied pair) give 0 / 0 = NaN.
 double rank_coefficient(RankCoefficient which, const double* x, const double* y, std::size_t n);
 
-// Concordant minus discordant pairs and the number of pairs tied in neither
-// ranking, counted exactly in O(n log n).
+// Concordant minus discordant pairs, the number of pairs tied in neither
+// ranking and the pairs tied in x and in y, counted exactly in O(n log n).
 struct PairCounts {
     std::int64_t difference;
     std::int64_t untied;
+    std::int64_t tied_x = 0;
+    std::int64_t tied_y = 0;
 };
 PairCounts count_pairs(const double* x, const double* y, std::size_t n);
 

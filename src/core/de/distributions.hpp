@@ -1,0 +1,63 @@
+#pragma once
+// Normal and Cauchy draws for the adaptive parameters. They are made for
+// every individual in every generation, where a logarithm or a tangent per
+// draw would cost as much as making the trials, so the normal comes from
+// Marsaglia and Tsang's ziggurat (2000): almost always one word, a table
+// look-up and a multiplication, and exact up to the 32-bit resolution.
+#include <cmath>
+#include <cstdint>
+
+#include "runtime/random.hpp"
+
+namespace ternavik {
+
+struct ZigguratTables {
+    std::uint32_t k[128];  // |hz| below k[i]: inside the layer's rectangle
+    double w[128];         // x = hz * w[i]
+    double f[128];         // exp(-x^2 / 2) at the layer's edge
+};
+
+// Built once; only exp and log at fixed arguments go into it.
+const ZigguratTables& ziggurat_tables();
+
+inline constexpr double ziggurat_tail = 3.442619855899;  // where the base strip's tail starts
+
+template <class Generator>
+double draw_standard_normal(Generator& g) {
+    const ZigguratTables& t = ziggurat_tables();
+    for (;;) {
+        const std::uint64_t word = next_word(g);
+        const auto hz = static_cast<std::int32_t>(static_cast<std::uint32_t>(word >> 32));
+        const unsigned iz = static_cast<unsigned>(word & 127u);
+        const std::uint32_t magnitude =
+            hz < 0 ? static_cast<std::uint32_t>(-static_cast<std::int64_t>(hz))
+                   : static_cast<std::uint32_t>(hz);
+        const double x = static_cast<double>(hz) * t.w[iz];
+        if (magnitude < t.k[iz]) return x;
+        if (iz == 0) {  // the tail beyond ziggurat_tail, by Marsaglia's method
+            double a, b;
+            do {
+                a = -std::log(1.0 - draw_unit(g)) / ziggurat_tail;
+                b = -std::log(1.0 - draw_unit(g));
+            } while (b + b < a * a);
+            return hz > 0 ? ziggurat_tail + a : -ziggurat_tail - a;
+        }
+        if (t.f[iz] + draw_unit(g) * (t.f[iz - 1] - t.f[iz]) < std::exp(-0.5 * x * x)) return x;
+    }
+}
+
+// Cauchy(location, scale) as the ratio of two standard normals.
+template <class Generator>
+double draw_cauchy(Generator& g, double location, double scale) {
+    const double top = draw_standard_normal(g);
+    double bottom;
+    do bottom = draw_standard_normal(g); while (bottom == 0.0);
+    return location + scale * (top / bottom);
+}
+
+template <class Generator>
+double draw_normal(Generator& g, double mean, double sd) {
+    return mean + sd * draw_standard_normal(g);
+}
+
+}  // namespace ternavik
