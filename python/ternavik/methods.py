@@ -254,10 +254,9 @@ def _example(call: str, ranks: str) -> str:
 def _documented(call: str, ranks: str) -> Callable[[Callable[..., Any]], Callable[..., Any]]:
     """Fill in the shared parameter texts and append the shared example."""
     def attach(function: Callable[..., Any]) -> Callable[..., Any]:
-        # A blank line before each section, wherever the placeholder stood:
-        # without it the section heading is read as part of the paragraph above.
-        text = (function.__doc__ or "").replace("    {common}", "\n" + _COMMON.lstrip("\n"))
-        text = text.replace("{shift}", _SHIFT + "\n")
+        # A blank line before "Parameters" ends the paragraph above it.
+        text = (function.__doc__ or "").replace("    {common}", _COMMON)
+        text = text.replace("{shift}", _SHIFT)
         function.__doc__ = text.rstrip() + "\n" + _example(call, ranks)
         return function
     return attach
