@@ -198,7 +198,10 @@ def electre1(data: Any, weights: Any, kinds: Any, *, c: float = 0.65, d: float =
     if nan_policy == "propagate":
         raise InputError("ELECTRE I cannot compare missing values; use nan_policy 'omit'")
     cut, veto = methods._fraction(c, "c"), methods._fraction(d, "d")
-    prep = methods._prepared(data, weights, kinds, nan_policy, "ELECTRE I", methods.ANY)
+    # Not scale_free: the discordance weighs every criterion's loss against
+    # the widest range of all, so no criterion may be rescaled on its own.
+    prep = methods._prepared(data, weights, kinds, nan_policy, "ELECTRE I", methods.ANY,
+                             scale_free=False)
     n = prep.values.shape[0]
     flat = _engine.electre1_outranking(prep.values, prep.weights, prep.codes, cut, veto)
     outranks = flat.reshape(-1, n, n) != 0.0
@@ -307,11 +310,11 @@ def multimoora(data: Any, weights: Any, kinds: Any, *, nan_policy: str = "raise"
                       _min_ranks(log_full[whole], True)], axis=1)
     final = np.full(x.shape[0], np.nan)
     final[whole] = _dominance_rank(ranks)
-    matrix = prep.matrix
-    return MultimooraResult(matrix.per_alternative(ratio, "ratio system"),
-                            matrix.per_alternative(reference, "reference point"),
-                            matrix.per_alternative(full, "full multiplicative"),
-                            matrix.per_alternative(final, "rank"))
+    shaped = methods._shaped
+    return MultimooraResult(shaped(ratio[None, :], prep, "ratio system", True),
+                            shaped(reference[None, :], prep, "reference point", False),
+                            shaped(full[None, :], prep, "full multiplicative", True),
+                            shaped(final[None, :], prep, "rank", False))
 
 
 def _compromise_positions(s: npt.NDArray[np.float64], r: npt.NDArray[np.float64],
@@ -344,10 +347,20 @@ def _compromise_positions(s: npt.NDArray[np.float64], r: npt.NDArray[np.float64]
 
 
 def vikor_compromise(s: Any, r: Any, q: Any) -> Any:
-    """VIKOR's compromise set from its S, R and Q (see ``VikorResult.compromise``).
+    """VIKOR's compromise solution set from its S, R and Q (Opricovic and Tzeng 2004).
 
-    Positions for arrays, index labels for Series; one list per row for a
-    (K, n) batch.
+    With a1 and a2 the first and second alternatives by Q (ties in Q taken in
+    alternative order): acceptable advantage is Q(a2) - Q(a1) >= 1 / (n - 1);
+    acceptable stability is a1 being also best (alone or tied) by S or by R.
+    Both hold: {a1}. Only stability fails: {a1, a2}. Advantage fails: every
+    a with Q(a) - Q(a1) < 1 / (n - 1). Alternatives with NaN are left out.
+    ``VikorResult.compromise`` calls this.
+
+    Returns
+    -------
+    list
+        Positions (index labels for Series) in order of Q; one list per row
+        for a (K, n) batch.
 
     Examples
     --------
@@ -361,3 +374,9 @@ def vikor_compromise(s: Any, r: Any, q: Any) -> Any:
         return [_compromise_positions(a, b, c) for a, b, c in zip(s_, r_, q_)]
     chosen = _compromise_positions(s_, r_, q_)
     return [labels[i] for i in chosen] if labels is not None else chosen
+
+
+def _multimoora_rank(data: Any, weights: Any, kinds: Any, *,
+                     nan_policy: str = "raise") -> Any:
+    """MULTIMOORA's dominance rank alone (lower is better), for side-by-side comparisons."""
+    return multimoora(data, weights, kinds, nan_policy=nan_policy).rank
