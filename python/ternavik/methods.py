@@ -254,7 +254,8 @@ def _example(call: str, ranks: str) -> str:
 def _documented(call: str, ranks: str) -> Callable[[Callable[..., Any]], Callable[..., Any]]:
     """Fill in the shared parameter texts and append the shared example."""
     def attach(function: Callable[..., Any]) -> Callable[..., Any]:
-        text = (function.__doc__ or "").replace("    {common}", _COMMON.lstrip("\n"))
+        # A blank line before "Parameters" ends the paragraph above it.
+        text = (function.__doc__ or "").replace("    {common}", _COMMON)
         text = text.replace("{shift}", _SHIFT)
         function.__doc__ = text.rstrip() + "\n" + _example(call, ranks)
         return function
