@@ -118,6 +118,23 @@ def differential_evolution(func: Any, bounds: Any, args: Tuple[Any, ...] = (),
       given ``maxfev``. A component that leaves the bounds goes halfway from
       its parent to the bound it crossed.
     - Polishing counts towards ``maxfev`` and stops where it is spent.
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> import ternavik
+    >>> def shifted_sphere(x):
+    ...     return float(np.sum((x - 1.0) ** 2))
+    >>> result = ternavik.differential_evolution(shifted_sphere, [(-5, 5)] * 3, rng=1)
+    >>> result.success, result.x.round(6)
+    (True, array([1., 1., 1.]))
+
+    A self-adaptive strategy within a budget of evaluations:
+
+    >>> result = ternavik.differential_evolution(shifted_sphere, [(-5, 5)] * 3,
+    ...                                          strategy="lshade", maxfev=3000, rng=1)
+    >>> bool(result.fun < 1e-6), result.nfev <= 3000
+    (True, True)
     """
     settings = read_settings(func, bounds, args, strategy, maxiter, popsize, tol, mutation,
                              recombination, rng, seed, init, atol, updating, workers,

@@ -126,6 +126,21 @@ def native_address(fun: Any) -> Optional[int]:
     ``void (uint64, uint64, double *, double *)``, and for a bare int or
     bool, whose target nothing can check. Anything else, callable or not,
     gives None.
+
+    Examples
+    --------
+    >>> import ctypes
+    >>> import ternavik
+    >>> ternavik.native_address(lambda population: population.sum(axis=1)) is None
+    True
+    >>> kind = ctypes.CFUNCTYPE(None, ctypes.c_uint64, ctypes.c_uint64,
+    ...                         ctypes.POINTER(ctypes.c_double), ctypes.POINTER(ctypes.c_double))
+    >>> def fill(rows, cols, x, out):
+    ...     for i in range(rows):
+    ...         out[i] = 0.0
+    >>> pointer = kind(fill)
+    >>> ternavik.native_address(pointer) == ctypes.cast(pointer, ctypes.c_void_p).value
+    True
     """
     if isinstance(fun, (bool, np.bool_)):
         raise TypeError("fun must be a callable or a native function, not a bool")

@@ -198,7 +198,10 @@ def electre1(data: Any, weights: Any, kinds: Any, *, c: float = 0.65, d: float =
     if nan_policy == "propagate":
         raise InputError("ELECTRE I cannot compare missing values; use nan_policy 'omit'")
     cut, veto = methods._fraction(c, "c"), methods._fraction(d, "d")
-    prep = methods._prepared(data, weights, kinds, nan_policy, "ELECTRE I", methods.ANY)
+    # Not scale_free: the discordance weighs every criterion's loss against
+    # the widest range of all, so no criterion may be rescaled on its own.
+    prep = methods._prepared(data, weights, kinds, nan_policy, "ELECTRE I", methods.ANY,
+                             scale_free=False)
     n = prep.values.shape[0]
     flat = _engine.electre1_outranking(prep.values, prep.weights, prep.codes, cut, veto)
     outranks = flat.reshape(-1, n, n) != 0.0
@@ -261,7 +264,7 @@ def multimoora(data: Any, weights: Any, kinds: Any, *, nan_policy: str = "raise"
     Parameters
     ----------
     data, weights, kinds, nan_policy
-        As every method in :mod:`ternavik.methods`, one weight vector.
+        As every method in :mod:`ternavik.methods`.
 
     Returns
     -------
@@ -280,38 +283,44 @@ def multimoora(data: Any, weights: Any, kinds: Any, *, nan_policy: str = "raise"
     # the caller's units, so the preparation leaves the columns alone.
     prep = methods._prepared(data, weights, kinds, nan_policy, "MULTIMOORA",
                              methods.POSITIVE_ONLY, scale_free=False)
-    if prep.batched:
-        raise InputError("multimoora takes one weight vector")
     x = prep.values
     if not (x[~np.isnan(x)] > 0.0).all():
         raise InputError("the full multiplicative form needs every value > 0")
-    w = _normalised(prep.weights)[0]
     benefit = prep.codes == 1
     # 2^k scaling keeps the norm finite for any finite column and changes
     # no bits of r, since scaling by a power of two is exact.
     scale = np.exp2(-np.floor(np.log2(np.nanmax(np.abs(x), axis=0))))
     scaled = x * scale
     r = scaled / np.sqrt(np.nansum(scaled * scaled, axis=0))
-    ratio = (r[:, benefit] * w[benefit]).sum(axis=1) - (r[:, ~benefit] * w[~benefit]).sum(axis=1)
     best = np.where(benefit, np.nanmax(r, axis=0), np.nanmin(r, axis=0))
-    reference = (w * np.abs(best - r)).max(axis=1)
-    logs = np.log(x) * w
-    log_full = logs[:, benefit].sum(axis=1) - logs[:, ~benefit].sum(axis=1)
-    full = np.exp(log_full)
-    # Ranked by the logarithm, which stays finite and ordered where the
-    # product itself would overflow or underflow.
     # Rows with a missing value (nan_policy="propagate") get NaN and take no
     # part in the ranking of the others.
     whole = ~np.isnan(x).any(axis=1)
+    parts = [_multimoora_parts(x, r, best, benefit, w, whole)
+             for w in _normalised(prep.weights)]
+    ratio, reference, full, final = (np.stack(column) for column in zip(*parts))
+    shaped = methods._shaped
+    return MultimooraResult(shaped(ratio, prep, "ratio system", True),
+                            shaped(reference, prep, "reference point", False),
+                            shaped(full, prep, "full multiplicative", True),
+                            shaped(final, prep, "rank", False))
+
+
+def _multimoora_parts(x: npt.NDArray[np.float64], r: npt.NDArray[np.float64],
+                      best: npt.NDArray[np.float64], benefit: npt.NDArray[np.bool_],
+                      w: npt.NDArray[np.float64], whole: npt.NDArray[np.bool_]) -> Any:
+    """The three scores and the dominance rank for one weight vector."""
+    ratio = (r[:, benefit] * w[benefit]).sum(axis=1) - (r[:, ~benefit] * w[~benefit]).sum(axis=1)
+    reference = (w * np.abs(best - r)).max(axis=1)
+    logs = np.log(x) * w
+    log_full = logs[:, benefit].sum(axis=1) - logs[:, ~benefit].sum(axis=1)
+    # Ranked by the logarithm, which stays finite and ordered where the
+    # product itself would overflow or underflow.
     ranks = np.stack([_min_ranks(ratio[whole], True), _min_ranks(reference[whole], False),
                       _min_ranks(log_full[whole], True)], axis=1)
     final = np.full(x.shape[0], np.nan)
     final[whole] = _dominance_rank(ranks)
-    matrix = prep.matrix
-    return MultimooraResult(matrix.per_alternative(ratio, "ratio system"),
-                            matrix.per_alternative(reference, "reference point"),
-                            matrix.per_alternative(full, "full multiplicative"),
-                            matrix.per_alternative(final, "rank"))
+    return ratio, reference, np.exp(log_full), final
 
 
 def _compromise_positions(s: npt.NDArray[np.float64], r: npt.NDArray[np.float64],
@@ -344,10 +353,20 @@ def _compromise_positions(s: npt.NDArray[np.float64], r: npt.NDArray[np.float64]
 
 
 def vikor_compromise(s: Any, r: Any, q: Any) -> Any:
-    """VIKOR's compromise set from its S, R and Q (see ``VikorResult.compromise``).
+    """VIKOR's compromise solution set from its S, R and Q (Opricovic and Tzeng 2004).
 
-    Positions for arrays, index labels for Series; one list per row for a
-    (K, n) batch.
+    With a1 and a2 the first and second alternatives by Q (ties in Q taken in
+    alternative order): acceptable advantage is Q(a2) - Q(a1) >= 1 / (n - 1);
+    acceptable stability is a1 being also best (alone or tied) by S or by R.
+    Both hold: {a1}. Only stability fails: {a1, a2}. Advantage fails: every
+    a with Q(a) - Q(a1) < 1 / (n - 1). Alternatives with NaN are left out.
+    ``VikorResult.compromise`` calls this.
+
+    Returns
+    -------
+    list
+        Positions (index labels for Series) in order of Q; one list per row
+        for a (K, n) batch.
 
     Examples
     --------
@@ -361,3 +380,9 @@ def vikor_compromise(s: Any, r: Any, q: Any) -> Any:
         return [_compromise_positions(a, b, c) for a, b, c in zip(s_, r_, q_)]
     chosen = _compromise_positions(s_, r_, q_)
     return [labels[i] for i in chosen] if labels is not None else chosen
+
+
+def _multimoora_rank(data: Any, weights: Any, kinds: Any, *,
+                     nan_policy: str = "raise") -> Any:
+    """MULTIMOORA's dominance rank alone (lower is better), for side-by-side comparisons."""
+    return multimoora(data, weights, kinds, nan_policy=nan_policy).rank

@@ -24,6 +24,7 @@ from ._errors import InputError
 from ._matrix import NAN_POLICIES, PreparedMatrix, prepare_matrix
 from ._version import __version__
 from ._cli_judgements import add_commands
+from .web import add_serve_command
 from .compare import compare_arrays, method_names
 from .correlation import coefficient_code
 from .functions import FUNCTIONS
@@ -447,6 +448,7 @@ def build_parser() -> argparse.ArgumentParser:
     p.add_argument("--plot", metavar="PATH",
                    help="also draw the ranks by method into an image (needs matplotlib)")
     COMMANDS.update(add_commands(sub, _matrix_command))
+    COMMANDS.update(add_serve_command(sub))
     p = sub.add_parser("optimize", help="minimise a standard test function by DE",
                        description="Minimise a standard test function by differential "
                        "evolution.")

@@ -86,6 +86,14 @@ def correlation_matrix(rankings: Any, coefficient: str = "spearman") -> Any:
     one ranking per column (alternatives x methods, as
     :func:`ternavik.compare` returns them) and gives a labelled K x K
     DataFrame. Entry (a, b) is coefficient(ranking a, ranking b).
+
+    Examples
+    --------
+    >>> import ternavik
+    >>> ternavik.correlation_matrix([[1, 2, 3, 4], [2, 1, 3, 4], [4, 3, 2, 1]])
+    array([[ 1. ,  0.8, -1. ],
+           [ 0.8,  1. , -0.8],
+           [-1. , -0.8,  1. ]])
     """
     code = coefficient_code(coefficient)
     if is_dataframe(rankings):
@@ -96,7 +104,18 @@ def correlation_matrix(rankings: Any, coefficient: str = "spearman") -> Any:
 
 
 def rank_correlation(x: Any, y: Any, coefficient: str = "spearman") -> float:
-    """The coefficient of ranking ``y`` against ranking ``x``."""
+    """The coefficient of ranking ``y`` against ranking ``x``.
+
+    Examples
+    --------
+    Two rankings that swap the first two alternatives:
+
+    >>> import ternavik
+    >>> round(ternavik.rank_correlation([1, 2, 3, 4], [2, 1, 3, 4]), 12)
+    0.8
+    >>> round(ternavik.rank_correlation([1, 2, 3, 4], [2, 1, 3, 4], "kendall_tau"), 12)
+    0.666666666667
+    """
     a = np.asarray(x, dtype=np.float64)
     b = np.asarray(y, dtype=np.float64)
     if a.ndim != 1 or a.shape != b.shape:

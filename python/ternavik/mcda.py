@@ -70,6 +70,18 @@ def entropy_weight(data: Any, kinds: KindsLike, *, nan_policy: NanPolicy = "rais
     Dask arrays and DataFrames and xarray DataArrays backed by Dask give lazy
     results of the same kind, with the same values; ``criteria_dim`` names a
     DataArray's criteria dimension (default: the last one).
+
+    Examples
+    --------
+    Four phones on price (a cost), storage and camera (benefits):
+
+    >>> import ternavik
+    >>> weights, scores = ternavik.entropy_weight(
+    ...     [[250, 16, 12], [200, 16, 8], [300, 32, 16], [275, 32, 8]], "-++")
+    >>> weights.round(4)
+    array([0.2298, 0.37  , 0.4002])
+    >>> scores.round(4)
+    array([0.315 , 0.2298, 0.7702, 0.4274])
     """
     if is_lazy(data):
         return front_entropy_weight(data, kinds, nan_policy, criteria_dim)
@@ -118,6 +130,16 @@ def topsis(data: Any, weights: WeightsLike, kinds: KindsLike, *,
     alternative when a DataFrame went in. Values are exactly those of
     ``_ternavik.topsis`` on the kept alternatives. Dask and xarray inputs: as
     for :func:`entropy_weight`.
+
+    Examples
+    --------
+    >>> import ternavik
+    >>> phones = [[250, 16, 12], [200, 16, 8], [300, 32, 16], [275, 32, 8]]
+    >>> closeness = ternavik.topsis(phones, [0.4, 0.3, 0.3], "-++")
+    >>> closeness.round(4)
+    array([0.361 , 0.3538, 0.6462, 0.4477])
+    >>> ternavik.rank(closeness)
+    array([3, 4, 1, 2])
     """
     if is_lazy(data):
         return front_topsis(data, weights, kinds, nan_policy, criteria_dim)

@@ -327,6 +327,14 @@ class VikorResult(NamedTuple):
         """VIKOR's measures are all better when lower."""
         return False
 
+    @property
+    def compromise(self) -> Any:
+        """The compromise solution set (Opricovic and Tzeng 2004): positions,
+        or labels for a DataFrame, in order of Q; a list per weight vector
+        for a batch. See :func:`vikor_compromise` for the rule."""
+        from ._outranking import vikor_compromise
+        return vikor_compromise(self.S, self.R, self.Q)
+
 
 @_documented('methods.vikor(phones, [0.4, 0.3, 0.3], "-++")', "array([3, 1, 3, 2])")
 def vikor(data: Any, weights: Any, kinds: Any, *, v: float = 0.5,
@@ -739,6 +747,10 @@ REGISTRY: Dict[str, Method] = {
 # of this module's namespace.
 from ._outranking import (Electre1Result, MultimooraResult, Promethee1Result,  # noqa: E402
                           electre1, gra, multimoora, promethee1, vikor_compromise)
+from ._outranking import _multimoora_rank  # noqa: E402
+
+REGISTRY["gra"] = Method(gra, True, ANY)
+REGISTRY["multimoora"] = Method(_multimoora_rank, False, POSITIVE_ONLY)
 
 __all__ = [
     "Domain", "Electre1Result", "MultimooraResult", "Promethee1Result", "electre1", "gra",

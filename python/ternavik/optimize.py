@@ -133,6 +133,14 @@ def minimize(fun: Fitness, bounds: Union[Sequence[Tuple[float, float]], Any], *,
     every run differs. ``success`` is False when no finite fitness value was
     found; ``x`` is then NaN. This is the short form of
     :func:`ternavik.differential_evolution`, which takes SciPy's arguments.
+
+    Examples
+    --------
+    >>> import ternavik
+    >>> from ternavik.functions import sphere
+    >>> result = ternavik.minimize(sphere, [(-5.0, 5.0)] * 3, pop=30, iters=300, seed=1)
+    >>> result.success, bool(result.fun < 1e-10), result.nfev
+    (True, True, 9030)
     """
     return short_form(fun, bounds, pop=pop, iters=iters, F=F, CR=CR, seed=seed)
 

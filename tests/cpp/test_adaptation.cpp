@@ -272,3 +272,60 @@ TEST(Distributions, ZigguratNormalAndCauchyHaveTheirShapes) {
     EXPECT_NEAR(cauchy[n / 4], 0.4, 0.002);
     EXPECT_NEAR(cauchy[3 * n / 4], 0.6, 0.002);
 }
+
+// The draw split into an inlined common case and an out-of-line rest must
+// make the ziggurat's draws word for word: a plain one-loop ziggurat,
+// written out here, over enough draws to pass through wedges and the tail
+// many times, on both generators the engine uses.
+template <class Generator>
+double plain_ziggurat(Generator& g) {
+    const ZigguratTables& t = ziggurat_tables();
+    for (;;) {
+        const std::uint64_t word = next_word(g);
+        const auto hz = static_cast<std::int32_t>(static_cast<std::uint32_t>(word >> 32));
+        const unsigned iz = static_cast<unsigned>(word & 127u);
+        const double x = static_cast<double>(hz) * t.w[iz];
+        if (std::fabs(static_cast<double>(hz)) < static_cast<double>(t.k[iz])) return x;
+        if (iz == 0) {
+            double a, b;
+            do {
+                a = -std::log(1.0 - draw_unit(g)) / ziggurat_tail;
+                b = -std::log(1.0 - draw_unit(g));
+            } while (b + b < a * a);
+            return hz > 0 ? ziggurat_tail + a : -ziggurat_tail - a;
+        }
+        if (t.f[iz] + draw_unit(g) * (t.f[iz - 1] - t.f[iz]) < std::exp(-0.5 * x * x)) return x;
+    }
+}
+
+template <class Generator>
+void expect_plain_ziggurat(Generator a, Generator b) {
+    int slow = 0;
+    for (int k = 0; k < 200000; ++k) {
+        const double fast = draw_standard_normal(a), plain = plain_ziggurat(b);
+        ASSERT_EQ(std::memcmp(&fast, &plain, sizeof fast), 0) << "draw " << k;
+        slow += std::fabs(fast) > 2.5;
+    }
+    EXPECT_EQ(next_word(a), next_word(b));  // the same words consumed
+    EXPECT_GT(slow, 1000);
+}
+
+TEST(Distributions, SplitZigguratDrawsWhatThePlainOneDraws) {
+    const Xoshiro256pp x = counter_generator(PhiloxKey{3, 4}, Stream::adaptation, 7, 0);
+    expect_plain_ziggurat(x, x);
+    expect_plain_ziggurat(WyRand(12345), WyRand(12345));
+}
+
+// The midpoint repair by masks chooses as the conditional form would,
+// including a NaN (kept) and components exactly on a bound (kept).
+TEST(MidpointRepair, MasksChooseAsConditionsWould) {
+    const double low = -2.0, high = 3.0, target = 1.0;
+    const double cases[] = {-5.0, -2.0, -1.9999, 0.0, -0.0, 2.5, 3.0, 3.0001, 1e300,
+                            -INFINITY, INFINITY, NAN};
+    for (double v : cases) {
+        const double expected =
+            v < low ? (low + target) * 0.5 : (v > high ? (high + target) * 0.5 : v);
+        const double got = MidpointRepair::bounded(v, low, high, target);
+        EXPECT_EQ(std::memcmp(&expected, &got, sizeof got), 0) << v;
+    }
+}

@@ -120,6 +120,19 @@ def test_the_reference_documents_every_public_name():
         f"in docs/api.rst under the right currentmodule: {', '.join(sorted(missing))}")
 
 
+def test_every_public_function_shows_an_example():
+    # The reference promises a working example on each function's page; CI runs
+    # them all as doctests.
+    lacking, seen = [], set()
+    for module, name in public_surface():
+        value = getattr(importlib.import_module(module), name)
+        if isinstance(value, types.FunctionType) and id(value) not in seen:
+            seen.add(id(value))
+            if ">>>" not in (value.__doc__ or ""):
+                lacking.append(f"{module}.{name}")
+    assert not lacking, f"public functions without an Examples section: {lacking}"
+
+
 def test_every_documented_name_exists():
     # A renamed or removed function must leave the reference too, not 404 there.
     ghosts = sorted(name for name in documented_names() if _resolve(name) is None)

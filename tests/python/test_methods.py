@@ -392,9 +392,9 @@ def test_registry_sense_matches_the_peers_ranking_direction():
              "edas": mcdm.EDAS, "moora": mcdm.MOORA, "aras": mcdm.ARAS, "mabac": mcdm.MABAC,
              "codas": mcdm.CODAS, "cocoso": mcdm.COCOSO, "mairca": mcdm.MAIRCA,
              "marcos": mcdm.MARCOS, "spotis": mcdm.SPOTIS}
-    assert set(peers) == set(methods.REGISTRY)
-    for name, method in methods.REGISTRY.items():
-        assert method.higher_is_better == peers[name]._reverse_ranking, name
+    assert set(peers) <= set(methods.REGISTRY)
+    for name in peers:
+        assert methods.REGISTRY[name].higher_is_better == peers[name]._reverse_ranking, name
 
 
 _X = np.array([[1.0, 2.0], [3.0, 1.0], [2.0, 4.0]])

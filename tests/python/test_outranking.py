@@ -253,3 +253,31 @@ def test_multimoora_leaves_a_row_with_a_missing_value_out_of_the_ranking():
     assert np.isnan(propagated.rank[3]) and propagated.rank[:3].tolist() == [1.0, 3.0, 2.0]
     omitted = multimoora(x, [1, 1], "+-", nan_policy="omit")
     assert np.isnan(omitted.rank[3]) and omitted.rank[:3].tolist() == [1.0, 3.0, 2.0]
+
+
+def test_vikor_results_carry_their_compromise_set():
+    from ternavik import methods
+    x = np.random.default_rng(12).random((9, 4))
+    for w in ([1, 1, 1, 1], [5, 1, 1, 1], [1, 0.1, 3, 2]):
+        r = methods.vikor(x, w, "+-++")
+        assert r.compromise == vikor_compromise(r.S, r.R, r.Q)
+        assert r.compromise[0] == int(np.argmin(r.Q))
+    batch = methods.vikor(x, np.array([[1.0, 1, 1, 1], [5, 1, 1, 1]]), "+-++")
+    assert len(batch.compromise) == 2
+
+
+def test_new_ranking_methods_are_registered_with_their_direction():
+    from ternavik import methods, rank
+    assert methods.REGISTRY["gra"].higher_is_better
+    assert not methods.REGISTRY["multimoora"].higher_is_better
+    x = np.array([[10.0, 5], [8, 6], [2, 1]])
+    for name in ("gra", "multimoora"):
+        scores = methods.REGISTRY[name].function(x, [1, 1], "+-")
+        assert rank(scores)[0] == 1, name
+
+
+def test_docstring_examples_run():
+    import doctest
+    import ternavik._outranking
+    failed, _ = doctest.testmod(ternavik._outranking)
+    assert failed == 0

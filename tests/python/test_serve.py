@@ -38,7 +38,7 @@ class Server:
 
     def __init__(self, *args: str) -> None:
         self.process = subprocess.Popen(
-            [sys.executable, "-m", "ternavik.web", "--port", "0", "--no-browser", *args],
+            [sys.executable, "-m", "ternavik", "serve", "--port", "0", "--no-browser", *args],
             stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         lines: "queue.Queue[str]" = queue.Queue()
         threading.Thread(target=lambda: lines.put(self.process.stdout.readline()),
@@ -401,11 +401,20 @@ def test_the_address_is_the_only_line_printed(tmp_path):
     assert running.process.stdout.read() == ""
 
 
-def test_the_command_line_refuses_a_bad_port_and_a_missing_file(tmp_path):
+@pytest.mark.parametrize("command", [["ternavik", "serve"], ["ternavik.web"]])
+def test_the_command_line_refuses_a_bad_port_and_a_missing_file(tmp_path, command):
     for args in (["--port", "70000"], [str(tmp_path / "absent.csv")]):
-        done = subprocess.run([sys.executable, "-m", "ternavik.web", "--no-browser", *args],
+        done = subprocess.run([sys.executable, "-m", *command, "--no-browser", *args],
                               capture_output=True, text=True)
         assert done.returncode == 2 and done.stderr.startswith("ternavik: error:")
+
+
+def test_the_command_line_loads_no_web_part_until_serve_runs():
+    code = ("import sys, ternavik.cli; ternavik.cli.build_parser(); "
+            "print(sorted(m for m in ('starlette', 'uvicorn', 'multipart', 'pandas') "
+            "if m in sys.modules))")
+    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True)
+    assert done.stdout.strip() == "[]", done.stderr
 
 
 # ---------------------------------------------------------------- fuzz

@@ -15,17 +15,18 @@ import argparse
 import socket
 import sys
 import threading
-from typing import Any, List, Optional, Sequence
+from typing import Any, Callable, Dict, List, Optional, Sequence
 
 DEFAULT_PORT = 8765
 
 
-def add_serve_command(sub: Any) -> Any:
-    """Add the ``serve`` subcommand to the command line's subparsers."""
+def add_serve_command(sub: Any) -> Dict[str, Callable[[argparse.Namespace], None]]:
+    """Add the ``serve`` subcommand to the command line's subparsers; returns
+    its entry for the command line's table of commands."""
     text = "open the analyst's page in a browser (needs the web extra)"
-    p = sub.add_parser("serve", help=text, description=text)
+    p = sub.add_parser("serve", help=text, description=text[0].upper() + text[1:] + ".")
     add_arguments(p)
-    return p
+    return {"serve": run_serve}
 
 
 def add_arguments(p: argparse.ArgumentParser) -> None:

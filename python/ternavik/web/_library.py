@@ -81,20 +81,12 @@ def catalogue() -> Dict[str, Any]:
 
 # ---------------------------------------------------------------- reading
 
-def _decimal_comma(rows: List[List[str]]) -> List[List[str]]:
-    """Cells written with a decimal comma ("12,4") as the reader takes them."""
-    return [[c.replace(",", ".") if c.count(",") == 1 and "." not in c else c for c in row]
-            for row in rows]
-
-
 def _table_from_rows(rows: List[List[str]], decimal: str) -> cli.Table:
     """A table by the command line's rules from rows of cells (header first)."""
     if len(rows) > MAX_ROWS or sum(len(r) for r in rows) > MAX_CELLS:
         raise InputError(f"the table is too large to show here (more than {MAX_ROWS} rows "
                          f"or {MAX_CELLS} cells)")
-    if decimal == ",":
-        rows = rows[:1] + _decimal_comma(rows[1:])
-    elif decimal != ".":
+    if decimal not in (".", ","):
         raise InputError(f"the decimal mark must be '.' or ',', got {decimal!r}")
     # The command line reads files; a private temporary one lets the page's
     # tables go through exactly the same reader.
@@ -102,7 +94,7 @@ def _table_from_rows(rows: List[List[str]], decimal: str) -> cli.Table:
     try:
         with os.fdopen(handle, "w", newline="", encoding="utf-8") as out:
             csv.writer(out, delimiter="\t", lineterminator="\n").writerows(rows)
-        return cli.read_table(path, "\t")
+        return cli.read_table(path, "\t", decimal)
     finally:
         os.unlink(path)
 
@@ -344,35 +336,21 @@ def _variant(spec: Dict[str, Any]) -> Tuple[str, Dict[str, Any], str]:
     return name, options, label
 
 
-def _variant_scores(data: Any, kinds: Any, weights: Any, name: str, options: Dict[str, Any],
-                    nan_policy: str) -> Any:
-    function = getattr(_methods, name)
-    scores = function(data=data, kinds=kinds, weights=weights, nan_policy=nan_policy, **options)
-    return getattr(scores, "Q", scores)  # VIKOR ranks by its compromise Q
+Variant = Tuple[str, Dict[str, Any], str]
 
 
-def _compare(data: Any, kinds: Any, weights: Any, variants: List[Tuple[str, Dict[str, Any], str]],
-             coefficient: str, nan_policy: str) -> Tuple[Any, Any, Any]:
-    """Scores, ranks (n x k arrays) and the coefficient matrix, by ternavik.compare."""
-    names = [v[0] for v in variants]
-    if all(not v[1] for v in variants) and len(set(names)) == len(names):
-        result = ternavik.compare(data=data, kinds=kinds, weights=weights, methods=names,
-                                  coefficient=coefficient, nan_policy=nan_policy)
-        return (result.scores.to_numpy(dtype=float), result.ranks.to_numpy(),
-                result.correlation.to_numpy(dtype=float))
-    # Methods with options: each scored by its own function, ranked and compared
-    # as compare ranks and compares its columns.
-    from ternavik.compare import rank_rows
-
-    scores = np.column_stack([np.asarray(_variant_scores(data, kinds, weights, n, o, nan_policy),
-                                         dtype=float) for n, o, _ in variants])
-    kept = ~np.isnan(scores).any(axis=1) if nan_policy == "omit" else np.ones(len(scores), bool)
-    ranks = np.full(scores.shape, int(kept.sum()) + 1, dtype=np.int64)
-    for c, (n, _, _) in enumerate(variants):
-        ranks[kept, c] = rank_rows(scores[kept, c][np.newaxis, :],
-                                   _methods.REGISTRY[n].higher_is_better)[0]
-    between = ternavik.correlation_matrix(ranks[kept].T.astype(float), coefficient)
-    return scores, ranks, np.asarray(between, dtype=float)
+def _compare(data: Any, kinds: Any, weights: Any, variants: List[Variant], coefficient: str,
+             nan_policy: str) -> Tuple[Any, Any, Any, List[str], List[bool]]:
+    """Scores, ranks (n x k arrays), the coefficient matrix, the column labels and
+    each column's direction, all from one ternavik.compare call."""
+    result = ternavik.compare(data=data, kinds=kinds, weights=weights,
+                              methods=[(name, options) for name, options, _ in variants],
+                              coefficient=coefficient, nan_policy=nan_policy)
+    labels = [str(c) for c in result.scores.columns]
+    higher = result.scores.attrs["higher_is_better"]
+    return (result.scores.to_numpy(dtype=float), result.ranks.to_numpy(),
+            result.correlation.to_numpy(dtype=float), labels, [bool(higher[c]) for c in
+                                                               result.scores.columns])
 
 
 def _float(value: Any) -> Optional[float]:
@@ -467,7 +445,8 @@ def analyse(request: Dict[str, Any]) -> Dict[str, Any]:
     if len(set(labels)) != len(labels):
         raise InputError("the same method with the same options is chosen twice")
     coefficient = str(request.get("coefficient", "spearman"))
-    scores, ranks, between = _compare(data, kinds, weights, variants, coefficient, nan_policy)
+    scores, ranks, between, columns, higher = _compare(data, kinds, weights, variants,
+                                                       coefficient, nan_policy)
     if isinstance(weights, str):
         # (data, weighting name, kinds): the one order every version takes
         shown_weights = ternavik.objective_weights(data, weights, kinds, nan_policy=nan_policy)
@@ -478,9 +457,8 @@ def analyse(request: Dict[str, Any]) -> Dict[str, Any]:
         "alternatives": [str(a) for a in data.index],
         "criteria": [str(c) for c in data.columns],
         "weights": _floats(shown_weights),
-        "methods": [{"label": label, "name": name, "options": options,
-                     "higher_is_better": bool(_methods.REGISTRY[name].higher_is_better)}
-                    for name, options, label in variants],
+        "methods": [{"label": label, "name": name, "options": options, "higher_is_better": up}
+                    for (name, options, _), label, up in zip(variants, columns, higher)],
         "coefficient": coefficient,
         "scores": _floats(scores),
         "ranks": [[int(r) for r in row] for row in np.asarray(ranks).tolist()],

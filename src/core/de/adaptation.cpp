@@ -217,7 +217,11 @@ void Adapter::prepare(std::uint64_t generation, std::uint64_t evaluations,
     const double progress =
         budget_ == 0 ? 0.0
                      : std::min(1.0, static_cast<double>(evaluations) / static_cast<double>(budget_));
-    prepare_history(g, progress, standings, rule);
+    // Five or six words per individual, made serially: the fast stream,
+    // seeded from the counter stream, keeps them off the longer carried
+    // dependency of the counter stream's generator.
+    WyRand fast(next_word(g));
+    prepare_history(fast, progress, standings, rule);
 }
 
 // Each individual regenerates F in [0.1, 1) and CR in [0, 1) with
@@ -231,7 +235,7 @@ void Adapter::prepare_jde(Xoshiro256pp& g, std::uint64_t pop) {
     }
 }
 
-void Adapter::prepare_history(Xoshiro256pp& g, double progress,
+void Adapter::prepare_history(WyRand& g, double progress,
                               const std::vector<Standing>& standings, Selection rule) {
     const std::uint64_t pop = standings.size();
     std::vector<std::uint64_t>& ranked = ranked_;
@@ -249,22 +253,26 @@ void Adapter::prepare_history(Xoshiro256pp& g, double progress,
                           return !better(rule, standings[b], standings[a]) && a < b;
                       });
     Fw_factor_ = !rule_.staged ? 1.0 : progress < 0.2 ? 0.7 : progress < 0.4 ? 0.8 : 1.2;
+    // The staged limits are fixed for the generation: a floor under CR
+    // (0 where none applies, as CR is already in [0, 1]) and a cap on F.
+    const double CR_floor = !rule_.staged ? 0.0 : progress < 0.25 ? 0.7 : progress < 0.5 ? 0.6 : 0.0;
+    const double F_cap = rule_.staged && progress < 0.6 ? 0.7 : 1.0;
+    const ZigguratTables& t = ziggurat_tables();
+    const std::uint64_t slots = rule_.memory_size;
+    const double* __restrict mF = memory_F_.data();
+    const double* __restrict mCR = memory_CR_.data();
+    double* __restrict Fs = F_.data();
+    double* __restrict CRs = CR_.data();
+    std::uint64_t* __restrict donors = pbest_.data();
     for (std::uint64_t i = 0; i < pop; ++i) {
-        const std::uint64_t r = draw_index(g, rule_.memory_size);
-        double CR = memory_CR_[r] == terminal
-                        ? (draw_normal(g, 0.0, 0.1), 0.0)
-                        : std::clamp(draw_normal(g, memory_CR_[r], 0.1), 0.0, 1.0);
+        const std::uint64_t r = draw_index(g, slots);
+        const double z = draw_normal(g, t, mCR[r], 0.1);
+        const double CR = mCR[r] == terminal ? 0.0 : std::clamp(z, 0.0, 1.0);
         double F;
-        do F = draw_cauchy(g, memory_F_[r], 0.1); while (!(F > 0.0));
-        F = std::min(F, 1.0);
-        if (rule_.staged) {
-            if (progress < 0.25) CR = std::max(CR, 0.7);
-            else if (progress < 0.5) CR = std::max(CR, 0.6);
-            if (progress < 0.6) F = std::min(F, 0.7);
-        }
-        F_[i] = F;
-        CR_[i] = CR;
-        pbest_[i] = ranked[draw_index(g, best_count)];
+        do F = draw_cauchy(g, t, mF[r], 0.1); while (!(F > 0.0));
+        Fs[i] = std::min(std::min(F, 1.0), F_cap);
+        CRs[i] = std::max(CR, CR_floor);
+        donors[i] = ranked[draw_index(g, best_count)];
     }
 }
 

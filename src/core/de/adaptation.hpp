@@ -97,7 +97,7 @@ public:
 
 private:
     void prepare_jde(Xoshiro256pp& g, std::uint64_t pop);
-    void prepare_history(Xoshiro256pp& g, double progress, const std::vector<Standing>& standings,
+    void prepare_history(WyRand& g, double progress, const std::vector<Standing>& standings,
                          Selection rule);
     void update_memory();
     void add_to_archive(const double* row);

@@ -92,9 +92,13 @@ struct ReinitializeRepair {
 // onto it (the rule of the success-history family).
 struct MidpointRepair {
     static constexpr bool redraws = false;
+    // Both midpoints are made for every component and chosen by masks: as
+    // conditional arithmetic the compiler keeps a branch per component
+    // (it may not speculate a floating-point operation), which is scalar
+    // and mispredicted early in a run.
     static double bounded(double v, double low, double high, double target) {
         const double below = (low + target) * 0.5, above = (high + target) * 0.5;
-        return v < low ? below : (v > high ? above : v);
+        return select_bits(v < low, below, select_bits(v > high, above, v));
     }
     template <class Generator>
     static double apply(Generator&, bool take, double v, double target, double low, double high) {
