@@ -8,21 +8,28 @@ import sys
 import numpy as np
 import pytest
 from hypothesis import given, settings, strategies as st
-from scipy.stats import rankdata
 
 import ternavik
 from ternavik import InputError, _engine, methods
 from conftest import run_python
 
 
+def min_ranks(values):
+    """Competition ranks from 1 ("min", as scipy.stats.rankdata names it): one
+    more than the number of strictly smaller values. Written out so that the
+    suite needs no SciPy."""
+    values = np.asarray(values)
+    return 1 + (values[None, :] < values[:, None]).sum(axis=1)
+
+
 def reference_counts(scores, weights, higher):
-    """Counts by SciPy's "min" ranks, NaN last: the plain model of rank_counts."""
+    """Counts by "min" ranks, NaN last: the plain model of rank_counts."""
     k, n = scores.shape
     counts = np.zeros((n, n))
     central = np.zeros((n, weights.shape[1]))
     for row, w in zip(scores, weights):
         keyed = np.where(np.isnan(row), np.inf, -row if higher else row)
-        ranks = rankdata(keyed, method="min").astype(int) - 1
+        ranks = min_ranks(keyed) - 1
         ranks[np.isnan(row)] = np.count_nonzero(~np.isnan(row))
         counts[np.arange(n), ranks] += 1
         central[ranks == 0] += w
@@ -128,8 +135,8 @@ def test_acceptability_agrees_with_a_plain_loop_over_the_same_draws():
     draws /= draws.sum(axis=1, keepdims=True)
     counts = np.zeros((7, 7))
     for w in draws:
-        ranks = rankdata(-np.asarray(methods.REGISTRY["topsis"].function(
-            data=x, weights=w, kinds=np.array([1, 0, 1, 1]))), method="min").astype(int)
+        ranks = min_ranks(-np.asarray(methods.REGISTRY["topsis"].function(
+            data=x, weights=w, kinds=np.array([1, 0, 1, 1]))))
         counts[np.arange(7), ranks - 1] += 1
     np.testing.assert_array_equal(r.acceptability, counts / 700)
 
