@@ -2,6 +2,7 @@
 the peers (pymcdm's PROMETHEE_I flows, scikit-criteria's ELECTRE I) and
 against straightforward hand computations."""
 
+import importlib.util
 import warnings
 
 import numpy as np
@@ -63,6 +64,12 @@ PYMCDM_NAMES = {"usual": "usual", "u-shape": "ushape", "v-shape": "vshape", "lev
                 "linear": "vshape_2"}
 
 
+def _without(module):
+    return pytest.mark.skipif(importlib.util.find_spec(module) is None,
+                              reason=f"{module} is not installed")
+
+
+@_without("pymcdm")
 @settings(max_examples=100, deadline=None)
 @given(problems(low=3), st.sampled_from(sorted(PYMCDM_NAMES)))
 def test_promethee1_flows_equal_pymcdms(problem, function):
@@ -128,6 +135,7 @@ def test_promethee1_incomparable_pair_labels_and_picture():
     assert texts == ["t", "x", "y", "z"]
 
 
+@_without("skcriteria")
 @settings(max_examples=150, deadline=None)
 @given(problems(low=2), st.sampled_from([(0.65, 0.35), (0.5, 0.5), (0.8, 0.2), (1.0, 0.0)]))
 def test_electre1_equals_scikit_criteria(problem, thresholds):
