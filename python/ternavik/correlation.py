@@ -76,6 +76,12 @@ def _as_rankings(rankings: Any) -> Any:
     if values.ndim != 2:
         raise InputError(f"rankings must be two-dimensional (one ranking per row), "
                          f"got {values.ndim} dimension(s)")
+    # The K x K result is refused before the rows are re-ranked one by one:
+    # otherwise billions of empty rankings keep the loop busy for hours before
+    # the allocation fails.
+    count = values.shape[0]
+    if count * count > np.iinfo(np.intp).max // 8:
+        raise MemoryError(f"a {count} x {count} matrix of coefficients does not fit in memory")
     return average_ranks(values)
 
 

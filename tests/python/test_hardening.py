@@ -551,3 +551,9 @@ def test_mismatched_lengths_are_the_callers_value_error(call):
     from ternavik import _engine
     with pytest.raises(ValueError, match="indicator_type|weights"):
         call(_engine)
+
+
+def test_a_coefficient_matrix_too_large_to_hold_is_refused_at_once():
+    from ternavik import correlation_matrix
+    with pytest.raises(MemoryError):
+        correlation_matrix(np.empty((2**31, 0)))
