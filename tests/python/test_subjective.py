@@ -2,6 +2,7 @@
 independently written linear programme, rank-order weights against their
 formulas, and hierarchies against hand products."""
 
+import importlib.util
 import warnings
 
 import numpy as np
@@ -134,6 +135,7 @@ def independent_bwm(a_best, a_worst, b, w):
     return res.fun, np.array([res.x[col(j)] for j in range(n)])
 
 
+@pytest.mark.skipif(importlib.util.find_spec("scipy") is None, reason="the best-worst method needs SciPy")
 @settings(max_examples=80, deadline=None)
 @given(st.integers(3, 8).flatmap(lambda n: st.tuples(
     st.lists(st.integers(1, 9), min_size=n, max_size=n),
@@ -164,6 +166,7 @@ def test_bwm_optimum_matches_an_independent_linear_programme(case):
     del weights
 
 
+@pytest.mark.skipif(importlib.util.find_spec("scipy") is None, reason="the best-worst method needs SciPy")
 def test_consistent_comparisons_give_exact_ratios_and_labels_follow():
     r = bwm([2, 1, 4, 2, 8], [4, 8, 2, 4, 1])  # every a_Bj * a_jW = a_BW = 8
     np.testing.assert_allclose(r.weights, np.array([4, 8, 2, 4, 1]) / 19, rtol=1e-9)
@@ -256,6 +259,9 @@ def test_published_leader_example_criteria_weights():
 @pytest.mark.parametrize("module", ["ternavik.subjective", "ternavik._smaa"])
 def test_docstring_examples_run(module):
     import doctest
+    # The examples show labelled results and the best-worst method.
+    pytest.importorskip("pandas")
+    pytest.importorskip("scipy")
     import importlib
     failed, _ = doctest.testmod(importlib.import_module(module))
     assert failed == 0
