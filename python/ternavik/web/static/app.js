@@ -312,7 +312,10 @@ function addMethod(name) {
 // ------------------------------------------------------------------ analysis
 
 function changed() {
-  // Marked at once, so nobody (person or test) reads results of an older state.
+  // Marked at once, so nobody (person or test) reads results of an older state;
+  // the ticket moves on too, so a reply already on its way for the older state
+  // is dropped when it lands instead of being shown as current.
+  latest += 1;
   $("results").dataset.state = "stale";
   $("smaa-box").dataset.state = "stale";
   setStatus("working…");
