@@ -72,6 +72,23 @@ def tamed_weights(weights: Matrix) -> Matrix:
     return np.ascontiguousarray(np.ldexp(weights, -rows[:, np.newaxis]))
 
 
+def overflow_safe_weights(weights: Matrix) -> Matrix:
+    """Each weight row whose largest weight is beyond 2^400 brought to [0.5, 1).
+
+    For the methods whose scores are proportional to the weights: such
+    weights would overflow the kernel's sums, whereas a power of two
+    scales every score alike and leaves the ranking as it is. Smaller
+    weights, however tiny, are kept, so their scores keep the formula's
+    values.
+    """
+    top = np.fmax.reduce(np.abs(weights), axis=1)
+    big = np.isfinite(top) & (top >= LARGE)
+    if not big.any():
+        return weights
+    _, exponent = np.frexp(np.where(big, top, 1.0))
+    return np.ascontiguousarray(np.ldexp(weights, -np.where(big, exponent, 0)[:, np.newaxis]))
+
+
 def unit_sum(weights: Matrix) -> Matrix:
     """Each weight row divided by its sum, so a uniform rescaling changes nothing.
 
@@ -79,7 +96,8 @@ def unit_sum(weights: Matrix) -> Matrix:
     extreme rows are first tamed by a power of two so the sum cannot
     overflow and tiny weights keep their precision.
     """
-    totals = weights.sum(axis=1)
+    with np.errstate(over="ignore"):  # an overflowing sum is tamed below
+        totals = weights.sum(axis=1)
     if np.all(totals == 1.0):
         return weights
     tamed = tamed_weights(weights)

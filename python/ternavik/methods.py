@@ -58,7 +58,7 @@ from ._criteria import Criteria
 from ._domain import (ANY, LOGARITHMIC, POSITIVE_ONLY, ZAVADSKAS_TURSKIS, Domain,
                       NONNEGATIVE_ONLY, check as check_domain)
 from ._errors import InputError
-from ._magnitude import column_exponents, scaled, tamed_weights, unit_sum
+from ._magnitude import column_exponents, overflow_safe_weights, scaled, tamed_weights, unit_sum
 from ._matrix import PreparedMatrix, prepare_matrix
 from ._optional import import_optional
 from ._result import Scores
@@ -159,7 +159,9 @@ def _prepared(data: Any, weights: Any, kinds: Any, nan_policy: str, method: str,
     ``scale_free`` (unchanged by a positive factor on one criterion), and the
     weights as a (K, m) batch, divided by their sum when ``unit_weights``, or
     tamed when the scores are ``weight_free`` (unchanged by a positive factor
-    on every weight) and the weights extreme."""
+    on every weight) and the weights extreme, and otherwise (scores in
+    proportion to the weights) divided by a power of two where they would
+    overflow."""
     if isinstance(weights, np.ndarray) and weights.ndim == 2:
         matrix = prepare_matrix(data, kinds, None, nan_policy)
         batch, batched = _check_batch(weights, matrix.values.shape[1]), True
@@ -171,7 +173,8 @@ def _prepared(data: Any, weights: Any, kinds: Any, nan_policy: str, method: str,
     values = check_domain(method, domain, matrix.values, matrix.codes, matrix.criteria.name,
                           shift)
     exponents = column_exponents(values) if scale_free else None
-    batch = unit_sum(batch) if unit_weights else tamed_weights(batch) if weight_free else batch
+    batch = (unit_sum(batch) if unit_weights else tamed_weights(batch) if weight_free
+             else overflow_safe_weights(batch))
     return _Prepared(matrix, scaled(values, exponents), batch, batched, exponents, method)
 
 
@@ -270,7 +273,9 @@ _COMMON = """
     weights : array_like, mapping, str or (K, m) ndarray
         One weight per criterion (by position, or by label for a mapping or
         Series), a weighting name such as "equal" or "entropy", or K weight
-        vectors scored in one call.
+        vectors scored in one call. Weights beyond 2^400 (about 1e120) are
+        first divided by a power of two, as a uniform rescaling leaves every
+        ranking unchanged and they would otherwise overflow.
     kinds : str, sequence or mapping
         Each criterion's kind: 1/0/-1, "benefit"/"cost", "max"/"min" or a
         string of "+"/"-" signs.
