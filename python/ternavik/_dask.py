@@ -25,6 +25,7 @@ from typing import Any, Callable, List, Optional, Tuple
 import numpy as np
 
 from . import _engine
+from ._magnitude import scaled, tamed_weights, top_exponents
 
 ROW_MESSAGE = "Data must have more than one row"
 
@@ -74,9 +75,13 @@ class Policy:
     "propagate" passes them on, "raise" fails naming the first one, "omit"
     leaves out the alternatives holding any (their results are NaN)."""
 
-    def __init__(self, name: str = "propagate", labels: Optional[List[Any]] = None) -> None:
+    def __init__(self, name: str = "propagate", labels: Optional[List[Any]] = None,
+                 tame: bool = False) -> None:
         self.name = name
         self.labels = labels  # criterion labels for messages, None = by position
+        # Bring extreme magnitudes into range as the package's eager front
+        # ends do, rather than give the bare native kernels' bits.
+        self.tame = tame
 
     def kept(self, values: np.ndarray, first_row: int) -> Optional[np.ndarray]:
         """The rows of a block to compute on (None = all of them)."""
@@ -143,14 +148,46 @@ def _chain(blocks: List[Any], kernel: Callable[..., Any], start: Any, policy: Po
 
 # ------------------------------------------------------------ the methods on row blocks
 
+def _tamed_topsis_scan(values: np.ndarray, carried: Tuple[np.ndarray, np.ndarray]) -> Any:
+    """The TOPSIS column scan on values brought into range as the eager path
+    brings whole columns: (scan state in scaled units, the largest magnitude
+    seen so far). The scale follows that magnitude as blocks arrive; the
+    state is moved to a new scale by a power of two, which is exact, and
+    ordinary columns never leave scale 1, so they keep the eager bits."""
+    state, top = carried
+    with np.errstate(invalid="ignore"):
+        seen = np.fmax(top, np.fmax.reduce(np.abs(values), axis=0)) if len(values) else top
+    before, after = _exponents_or_zero(top), _exponents_or_zero(seen)
+    if (before != after).any():
+        shift = before - after
+        state = np.ascontiguousarray(np.ldexp(state, np.stack([2 * shift, shift, shift])))
+    return _engine.topsis_scan(scaled(values, after if after.any() else None), state), seen
+
+
+def _plain_topsis_scan(values: np.ndarray, carried: Tuple[np.ndarray, np.ndarray]) -> Any:
+    return _engine.topsis_scan(values, carried[0]), carried[1]
+
+
+def _exponents_or_zero(top: np.ndarray) -> np.ndarray:
+    found = top_exponents(top)
+    return found if found is not None else np.zeros(top.shape, dtype=np.int64)
+
+
 def _topsis_ideals(carried: Any, weights: Any, codes: Any, policy: Policy) -> Any:
-    policy.check_rows(carried[1])
+    """(ideals in scaled units, the columns' scaling exponents)."""
+    (state, top), kept_rows, _ = carried
+    policy.check_rows(kept_rows)
     weights = np.asarray(getattr(weights, "values", weights), dtype=np.float64)
-    return _engine.topsis_ideals(carried[0], weights, codes)
+    if policy.tame and weights.size:
+        weights = tamed_weights(weights.reshape(1, -1))[0]
+    return (_engine.topsis_ideals(state, np.ascontiguousarray(weights), codes),
+            _exponents_or_zero(top))
 
 
-def _topsis_closeness(block: Any, ideals: Any, policy: Policy) -> Any:
-    return policy.per_row(_engine.topsis_closeness, block, ideals)
+def _topsis_closeness(block: Any, found: Any, policy: Policy) -> Any:
+    ideals, exponents = found
+    return policy.per_row(lambda values: _engine.topsis_closeness(
+        scaled(values, exponents if exponents.any() else None), ideals), block)
 
 
 def _entropy_weights(extremes: Any, sums: Any, policy: Policy) -> Any:
@@ -166,8 +203,9 @@ def _entropy_scores(block: Any, extremes: Any, weights: Any, codes: Any,
 def _topsis_graph(blocks: List[Any], m: int, weights: Any, codes: Any, policy: Policy) -> Any:
     """Delayed ideals of a matrix given by its row blocks."""
     dask, _ = _modules()
-    start = np.array([[0.0] * m, [np.inf] * m, [-np.inf] * m]).reshape(3, m)
-    scanned = _chain(blocks, _engine.topsis_scan, start, policy)
+    start = (np.array([[0.0] * m, [np.inf] * m, [-np.inf] * m]).reshape(3, m), np.zeros(m))
+    scan = _tamed_topsis_scan if policy.tame else _plain_topsis_scan
+    scanned = _chain(blocks, scan, start, policy)
     return dask.delayed(_topsis_ideals, pure=True)(scanned, weights, codes, policy)
 
 
@@ -375,7 +413,7 @@ def _prepared(data: Any, kinds: Any, nan_policy: str,
     if m < 1:
         raise InputError("data has no criteria (columns)")
     criteria = Criteria(labels if labels is not None else list(range(m)), labels is not None)
-    return criteria, kind_codes(kinds, criteria), Policy(nan_policy, labels)
+    return criteria, kind_codes(kinds, criteria), Policy(nan_policy, labels, tame=True)
 
 
 def front_entropy_weight(data: Any, kinds: Any, nan_policy: str = "raise",

@@ -28,7 +28,7 @@ Exponents = npt.NDArray[np.int64]
 _LARGE_TARGET = 301
 
 
-def _exponents(top: Matrix) -> Optional[Exponents]:
+def top_exponents(top: Matrix) -> Optional[Exponents]:
     """Powers of two taking each extreme magnitude into range (a large one to
     [2^300, 2^301), a small one to [0.5, 1)); None when none is extreme."""
     with np.errstate(invalid="ignore"):
@@ -44,7 +44,7 @@ def column_exponents(values: Matrix) -> Optional[Exponents]:
     """Per column, the power of two that tames it (0 for ordinary ones); None if all are."""
     if values.size == 0:
         return None
-    return _exponents(np.fmax.reduce(np.abs(values), axis=0))
+    return top_exponents(np.fmax.reduce(np.abs(values), axis=0))
 
 
 def scaled(values: Matrix, exponents: Optional[Exponents], axis: int = -1) -> Matrix:
@@ -66,7 +66,7 @@ def scaled(values: Matrix, exponents: Optional[Exponents], axis: int = -1) -> Ma
 
 def tamed_weights(weights: Matrix) -> Matrix:
     """Each weight row (K, m) with an extreme largest weight brought to [0.5, 1)."""
-    rows = _exponents(np.fmax.reduce(np.abs(weights), axis=1))
+    rows = top_exponents(np.fmax.reduce(np.abs(weights), axis=1))
     if rows is None:
         return weights
     return np.ascontiguousarray(np.ldexp(weights, -rows[:, np.newaxis]))

@@ -1,5 +1,7 @@
 """Dask and xarray inputs to the decision front ends: named weightings, labels,
 dimension names and non-numeric columns handled up front."""
+import warnings
+
 import numpy as np
 import pytest
 
@@ -64,3 +66,21 @@ def test_in_memory_xarray_follows_its_criteria_dimension():
     assert list(weights.index) == COLUMNS and scores.dims == ("alt",)
     with pytest.raises(InputError, match="criteria_dim"):
         ternavik.topsis(cube, "equal", "-+-+", criteria_dim="band")
+
+
+@pytest.mark.parametrize("column, weight", [(1e200, 1.0), (1e-200, 1.0), (1.0, 1e160),
+                                            (1.0, 1e-170)])
+@pytest.mark.parametrize("chunk", [7, 40])
+def test_lazy_topsis_matches_eager_bits_at_extreme_magnitudes(column, weight, chunk):
+    # The block that first holds the largest value comes in the middle, so the
+    # scan changes its scale part way through the rows.
+    x = np.random.default_rng(0).uniform(1.0, 10.0, (40, 3))
+    x[:, 1] *= column
+    x[20, 1] *= 1e50 if column != 1.0 else 1.0
+    w = np.array([0.3, 0.3, 0.4]) * weight
+    eager = ternavik.topsis(x, w, "+-+")
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        lazy = ternavik.topsis(da.from_array(x, chunks=(chunk, 3)), w, "+-+").compute()
+    assert np.isfinite(lazy).all()
+    assert lazy.tobytes() == eager.tobytes()
