@@ -246,6 +246,12 @@ def ahp(pairwise: Any, *, method: str = "eigenvector", tolerance: float = 1e-3,
         method = "geometric_mean"
     else:
         raise InputError(f"method must be 'eigenvector' or 'geometric_mean', got {method!r}")
+    if not (np.isfinite(w).all() and (w > 0.0).all() and math.isfinite(lam)):
+        # Ratios near the ends of binary64 underflow in the products: say so
+        # rather than return NaN weights labelled consistent.
+        raise InputError(f"the pairwise comparisons span too many orders of magnitude to "
+                         f"solve in double precision (up to {float(a.max()):.3g}); AHP's "
+                         f"scale runs from 1/9 to 9")
     # lambda_max >= n for any positive reciprocal matrix; rounding can put a
     # consistent one a few ulps below, which would give a negative CI.
     lam = max(lam, float(n))
@@ -394,8 +400,13 @@ def bwm(best_to_others: Any, others_to_worst: Any, *, best: Any = None,
     a_eq[0, n] = 0.0
     solved = _linprog()(cost, A_ub=a_ub, b_ub=np.zeros(a_ub.shape[0]), A_eq=a_eq, b_eq=[1.0],
                         bounds=[(0.0, None)] * (n + 1), method="highs")
-    if not solved.success:  # cannot happen for valid comparisons: w = 1/n, xi large is feasible
-        raise RuntimeError(f"the best-worst linear programme failed: {solved.message}")
+    if not solved.success:
+        # The programme is always feasible (w = 1/n with a large xi), so only
+        # comparisons the solver cannot represent make it fail: the caller's
+        # input, not an internal fault.
+        raise InputError(f"the best-worst linear programme cannot be solved for comparisons "
+                         f"as large as {float(max(a_best.max(), a_worst.max())):.3g} "
+                         f"({solved.message}); BWM's scale runs from 1 to 9")
     w = np.clip(np.asarray(solved.x[:n], dtype=np.float64), 0.0, None)
     w /= w.sum()
     names = (labels[b], labels[w_]) if labels is not None else (b, w_)

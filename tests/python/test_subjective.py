@@ -98,6 +98,8 @@ def test_orders_above_ten_have_no_default_random_index():
     ([[1, 2], [2, 1]], "not reciprocal"),
     ([[2, 2], [0.5, 2]], "itself must be 1"),
     ([[1, "x"], [1, 1]], "numbers"),
+    # ratios at the ends of binary64: refused, never NaN weights called consistent
+    ([[1, 1e300, 1], [1e-300, 1, 1], [1, 1, 1]], "orders of magnitude"),
 ])
 def test_unusable_pairwise_matrices_are_refused(a, match):
     with pytest.raises(InputError, match=match):
@@ -184,6 +186,8 @@ def test_consistent_comparisons_give_exact_ratios_and_labels_follow():
     (dict(best_to_others=[1, 3, 2], others_to_worst=[3, 2, 1]), "best criterion against"),
     (dict(best_to_others=[1, 3, 2], others_to_worst=[1, 2, 3]), "must differ"),
     (dict(best_to_others=[1, 2, 3], others_to_worst=[3, 2, 1], best=5), "not one of"),
+    # beyond what the solver represents: the caller's input, not an internal failure
+    (dict(best_to_others=[1, 1e300, 8], others_to_worst=[8, 4, 1]), "cannot be solved"),
 ])
 def test_unusable_best_worst_comparisons_are_refused(kwargs, match):
     with pytest.raises(InputError, match=match):
