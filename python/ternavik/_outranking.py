@@ -415,7 +415,8 @@ def _veto_values(v: Any, m: int) -> npt.NDArray[np.float64]:
         return np.full(m, np.inf)
     if isinstance(v, (list, tuple)):
         v = [np.inf if x is None else x for x in v]
-    return _common()._per_criterion_floats(v, m, "v")
+    out: npt.NDArray[np.float64] = _common()._per_criterion_floats(v, m, "v")
+    return out
 
 
 def _pseudo_criteria(q: Any, p: Any, v: Any, m: int, name: Any) -> Any:
@@ -463,7 +464,7 @@ def _distillate(sigma: npt.NDArray[np.float64], members: npt.NDArray[np.intp], a
         outranks = other & (sub > level) & (sub - sub.T > alpha * sub + beta)
         qualification = outranks.sum(axis=1) - outranks.sum(axis=0)
         target = qualification.max() if best else qualification.min()
-        chosen = chosen[qualification == target]
+        chosen = np.asarray(chosen[qualification == target], dtype=np.intp)
         if chosen.size == 1 or level == 0.0:
             return chosen
 
@@ -565,9 +566,10 @@ def electre3(data: Any, weights: Any, kinds: Any, *, q: Any = 0.0, p: Any = 0.0,
     down, up, relation, final = (np.stack(part) for part in
                                  zip(*(_electre3_exploited(s, a, b) for s in sigma)))
     shaped = methods._shaped
-    ranks = [shaped(x, prep, label, False) for x, label in
-             ((down, "descending"), (up, "ascending"), (final, "rank"))]
+    descending = shaped(down, prep, "descending", False)
+    ascending = shaped(up, prep, "ascending", False)
+    rank = shaped(final, prep, "rank", False)
     if prep.batched:
-        return Electre3Result(sigma, *ranks[:2], relation, ranks[2])
-    return Electre3Result(_labelled_square(sigma[0], prep), *ranks[:2],
-                          _labelled_square(relation[0], prep), ranks[2])
+        return Electre3Result(sigma, descending, ascending, relation, rank)
+    return Electre3Result(_labelled_square(sigma[0], prep), descending, ascending,
+                          _labelled_square(relation[0], prep), rank)
