@@ -215,16 +215,6 @@ def test_bad_data_is_refused(data, weights, kinds):
         electre3(data, weights, kinds)
 
 
-def test_the_kernel_checks_what_the_front_end_checks():
-    x, w, k = np.eye(3), np.ones((1, 3)), np.ones(3, dtype=np.int64)
-    ok = np.zeros(3), np.ones(3), np.full(3, np.inf)
-    assert _engine.electre3_credibility(x, w, k, *ok).shape == (3, 3)
-    for q, p, v in [(np.ones(3), np.zeros(3), ok[2]), (ok[0], np.full(3, np.nan), ok[2]),
-                    (ok[0], ok[1], np.zeros(3)), (ok[0], ok[1], np.ones(2))]:
-        with pytest.raises(ValueError):
-            _engine.electre3_credibility(x, w, k, q, p, v)
-
-
 ANY = st.one_of(st.none(), st.integers(-3, 3), st.floats(allow_nan=True, allow_infinity=True),
                 st.lists(st.floats(allow_nan=True, allow_infinity=True), max_size=4),
                 st.lists(st.lists(st.floats(-5, 5), min_size=2, max_size=2), max_size=3),
