@@ -1,10 +1,12 @@
-"""Outranking, grey relations, MULTIMOORA and VIKOR's compromise set.
+"""Outranking (PROMETHEE I, ELECTRE I and III), grey relations, MULTIMOORA
+and VIKOR's compromise set.
 
 Re-exported from :mod:`ternavik.methods`; each takes ``(data, weights,
 kinds)`` in the forms the other methods take, including a (K, m) batch of
 weight vectors for the native ones.
 """
 
+import math
 from typing import Any, List, NamedTuple
 
 import numpy as np
@@ -14,8 +16,8 @@ from . import _engine
 from ._errors import InputError
 from ._optional import import_optional, is_series
 
-__all__ = ["Electre1Result", "MultimooraResult", "Promethee1Result", "electre1", "gra",
-           "multimoora", "promethee1", "vikor_compromise"]
+__all__ = ["Electre1Result", "Electre3Result", "MultimooraResult", "Promethee1Result",
+           "electre1", "electre3", "gra", "multimoora", "promethee1", "vikor_compromise"]
 
 
 def _common() -> Any:
@@ -386,3 +388,188 @@ def _multimoora_rank(data: Any, weights: Any, kinds: Any, *,
                      nan_policy: str = "raise") -> Any:
     """MULTIMOORA's dominance rank alone (lower is better), for side-by-side comparisons."""
     return multimoora(data, weights, kinds, nan_policy=nan_policy).rank
+
+
+class Electre3Result(NamedTuple):
+    """ELECTRE III: credibility, the two distillations and the final partial preorder.
+
+    ``credibility[a, b]`` is sigma(a, b) in [0, 1], how credible "a is at
+    least as good as b" is (1 on the diagonal). ``descending`` and
+    ``ascending`` are each alternative's rank in the descending and the
+    ascending distillation (1 = best). ``relation[a, b]`` is "P" when a is
+    preferred to b (ranked at least as well by both distillations and better
+    by one), "-" when b is preferred to a, "I" when both distillations rank
+    them alike and "R" when they disagree (incomparable). ``rank`` is one
+    plus the number of alternatives preferred to it in that final preorder.
+    """
+    credibility: Any
+    descending: Any
+    ascending: Any
+    relation: Any
+    rank: Any
+
+
+def _veto_values(v: Any, m: int) -> npt.NDArray[np.float64]:
+    """Veto thresholds as m floats: None (for all or for one criterion) is +inf, no veto."""
+    if v is None:
+        return np.full(m, np.inf)
+    if isinstance(v, (list, tuple)):
+        v = [np.inf if x is None else x for x in v]
+    out: npt.NDArray[np.float64] = _common()._per_criterion_floats(v, m, "v")
+    return out
+
+
+def _pseudo_criteria(q: Any, p: Any, v: Any, m: int, name: Any) -> Any:
+    """q, p and v as m floats each, checked criterion by criterion."""
+    methods = _common()
+    qs, ps = methods._per_criterion_floats(q, m, "q"), methods._per_criterion_floats(p, m, "p")
+    vs = _veto_values(v, m)
+    for j, (qj, pj, vj) in enumerate(zip(qs.tolist(), ps.tolist(), vs.tolist())):
+        if not (math.isfinite(qj) and math.isfinite(pj) and 0.0 <= qj <= pj <= vj):
+            raise InputError(f"ELECTRE III needs 0 <= q <= p <= v with q and p finite "
+                             f"(criterion {name(j)}: q={qj!r}, p={pj!r}, v={vj!r}; "
+                             f"v=None or inf means no veto)")
+    return qs, ps, vs
+
+
+def _threshold_units(prep: Any, values: npt.NDArray[np.float64]) -> npt.NDArray[np.float64]:
+    """Thresholds scaled like their tamed criteria; one that only the scaling
+    pushed past the largest double stays the largest double."""
+    tamed = prep.tamed(values)
+    return np.ascontiguousarray(np.where(np.isinf(tamed) & np.isfinite(values),
+                                         np.finfo(np.float64).max, tamed))
+
+
+def _distillate(sigma: npt.NDArray[np.float64], members: npt.NDArray[np.intp], alpha: float,
+                beta: float, best: bool) -> npt.NDArray[np.intp]:
+    """One distillate of ``members``: the alternatives of best (or worst) qualification.
+
+    The cut level starts at the largest credibility between members; each
+    round lowers it to the largest credibility below level - s(level),
+    s(x) = alpha x + beta (0 when none is), keeps a S b when
+    sigma(a, b) > level and sigma(a, b) - sigma(b, a) > s(sigma(a, b)), and
+    keeps the members whose qualification (how many they outrank less how
+    many outrank them) is largest (smallest). It stops at one member or at
+    level 0.
+    """
+    chosen = members
+    if chosen.size == 1:
+        return chosen
+    level = float(sigma[np.ix_(chosen, chosen)][~np.eye(chosen.size, dtype=bool)].max())
+    while True:
+        sub = sigma[np.ix_(chosen, chosen)]
+        other = ~np.eye(chosen.size, dtype=bool)
+        below = sub[other & (sub < level - (alpha * level + beta))]
+        level = float(below.max()) if below.size else 0.0
+        outranks = other & (sub > level) & (sub - sub.T > alpha * sub + beta)
+        qualification = outranks.sum(axis=1) - outranks.sum(axis=0)
+        target = qualification.max() if best else qualification.min()
+        chosen = np.asarray(chosen[qualification == target], dtype=np.intp)
+        if chosen.size == 1 or level == 0.0:
+            return chosen
+
+
+def _distillation_ranks(sigma: npt.NDArray[np.float64], alpha: float, beta: float,
+                        descending: bool) -> npt.NDArray[np.float64]:
+    """Rank of every alternative (1 = best) in the descending or ascending distillation:
+    distillates are taken from the top (bottom) of what remains until nothing does."""
+    n = sigma.shape[0]
+    ranks = np.zeros(n)
+    remaining = np.arange(n)
+    step = 0
+    while remaining.size:
+        step += 1
+        chosen = _distillate(sigma, remaining, alpha, beta, descending)
+        ranks[chosen] = step
+        remaining = remaining[~np.isin(remaining, chosen)]
+    return ranks if descending else step + 1 - ranks
+
+
+def _electre3_exploited(sigma: npt.NDArray[np.float64], alpha: float, beta: float) -> Any:
+    """Both distillations, the final preorder and its rank for one credibility matrix."""
+    down = _distillation_ranks(sigma, alpha, beta, True)
+    up = _distillation_ranks(sigma, alpha, beta, False)
+    relation = _relation(-down, up)
+    final = 1.0 + (relation == "P").sum(axis=0)
+    return down, up, relation, final
+
+
+def electre3(data: Any, weights: Any, kinds: Any, *, q: Any = 0.0, p: Any = 0.0,
+             v: Any = None, alpha: float = -0.15, beta: float = 0.30,
+             nan_policy: str = "raise") -> Electre3Result:
+    """ELECTRE III: fuzzy outranking of pseudo-criteria and its two distillations.
+
+    With g = f_j(b) - f_j(a) (f_j = x_j on benefit, -x_j on cost criteria),
+    the partial concordance is 1 for g <= q_j, 0 for g >= p_j and
+    (p_j - g) / (p_j - q_j) between; the discordance is 0 for g <= p_j, 1 for
+    g >= v_j and (g - p_j) / (v_j - p_j) between. The concordance C(a, b) is
+    the weighted sum of the partial ones with the weights divided by their
+    sum; the credibility is sigma(a, b) = C(a, b) times (1 - d_j) / (1 - C)
+    for every criterion j whose discordance d_j exceeds C (a criterion of
+    weight 0 can still veto). The thresholds are constant per criterion
+    (not affine functions of the performance).
+
+    The descending distillation takes the best qualified alternatives first,
+    the ascending one the worst first (see ``Electre3Result``); both use the
+    discrimination threshold s(x) = alpha x + beta. The final partial
+    preorder is their intersection.
+
+    Parameters
+    ----------
+    data, weights, kinds, nan_policy
+        As every method in :mod:`ternavik.methods`; "propagate" is refused, a
+        missing value has no place in a pairwise comparison.
+    q, p : float or array-like
+        Indifference and preference thresholds, one value or one per
+        criterion, in the criterion's units, 0 <= q <= p.
+    v : float, array-like or None
+        Veto thresholds (v >= p); None, or None or inf for one criterion,
+        means no veto there.
+    alpha, beta : float
+        The discrimination threshold s(x) = alpha x + beta; it must be
+        positive on [0, 1] (beta > 0, alpha + beta > 0).
+
+    Returns
+    -------
+    Electre3Result
+        ``credibility`` (n x n; a DataFrame for a DataFrame), ``descending``,
+        ``ascending`` and ``rank`` (1 = best, per alternative; NaN for the
+        alternatives ``nan_policy="omit"`` left out) and ``relation`` (n x n
+        of "P", "-", "I", "R"). For K weight vectors: (K, n, n) and (K, n).
+
+    Examples
+    --------
+    >>> import ternavik
+    >>> r = ternavik.methods.electre3([[10, 5], [8, 6], [2, 1]], [1, 1], "+-",
+    ...                               q=[1, 1], p=[3, 3], v=[8, None])
+    >>> r.credibility.tolist()
+    [[1.0, 1.0, 0.5], [0.75, 1.0, 0.5], [0.0, 0.4, 1.0]]
+    >>> r.descending.tolist(), r.ascending.tolist(), r.rank.tolist()
+    ([1.0, 2.0, 2.0], [1.0, 3.0, 2.0], [1.0, 3.0, 2.0])
+    >>> r.relation[2].tolist()
+    ['-', 'P', 'I']
+    """
+    methods = _common()
+    if nan_policy == "propagate":
+        raise InputError("ELECTRE III cannot compare missing values; use nan_policy 'omit'")
+    a, b = float(alpha), float(beta)
+    if not (math.isfinite(a) and math.isfinite(b) and b > 0.0 and a + b > 0.0):
+        raise InputError(f"the discrimination threshold alpha x + beta must be positive on "
+                         f"[0, 1]; got alpha={alpha!r}, beta={beta!r}")
+    prep = methods._prepared(data, weights, kinds, nan_policy, "ELECTRE III", methods.ANY)
+    n, m = prep.values.shape
+    qs, ps, vs = _pseudo_criteria(q, p, v, m, prep.matrix.criteria.name)
+    flat = _engine.electre3_credibility(prep.values, prep.weights, prep.codes,
+                                        _threshold_units(prep, qs), _threshold_units(prep, ps),
+                                        _threshold_units(prep, vs))
+    sigma = flat.reshape(-1, n, n)
+    down, up, relation, final = (np.stack(part) for part in
+                                 zip(*(_electre3_exploited(s, a, b) for s in sigma)))
+    shaped = methods._shaped
+    descending = shaped(down, prep, "descending", False)
+    ascending = shaped(up, prep, "ascending", False)
+    rank = shaped(final, prep, "rank", False)
+    if prep.batched:
+        return Electre3Result(sigma, descending, ascending, relation, rank)
+    return Electre3Result(_labelled_square(sigma[0], prep), descending, ascending,
+                          _labelled_square(relation[0], prep), rank)

@@ -13,7 +13,7 @@ import io
 import os
 import re
 import sys
-from typing import Any, List, NoReturn, Optional, Sequence, Tuple
+from typing import Any, Dict, List, NoReturn, Optional, Sequence, Tuple
 
 import numpy as np
 import numpy.typing as npt
@@ -204,7 +204,7 @@ def _source(args: argparse.Namespace) -> Tuple[str, Table]:
     path = EXAMPLE_PATH if args.example else args.file
     if args.example:
         args.kinds = args.kinds or EXAMPLE_KINDS
-        if args.command in ("topsis", "compare"):
+        if args.command in ("topsis", "compare") and not getattr(args, "weights_ahp", None):
             args.weights = args.weights or EXAMPLE_WEIGHTS
     table = read_table(path, args.delimiter, args.decimal)
     if args.kinds is None:
@@ -328,14 +328,59 @@ def _print_matrix(title: str, rows: Sequence[str], columns: Sequence[str],
     print(_format_rows((corner, *columns), body, (False, *[True] * len(columns))))
 
 
+def _ahp_weights(path: str) -> Tuple[Any, str]:
+    """Weights by criterion from a CSV of pairwise judgements, and a line saying
+    how consistent they are (an inconsistent file is also warned about on stderr)."""
+    import warnings
+
+    from ._cli_judgements import read_pairwise
+    from .subjective import ConsistencyWarning, ahp
+    criteria, matrix = read_pairwise(path, None)
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", ConsistencyWarning)  # said below instead
+        result = ahp(matrix)
+    verdict = "consistent" if result.consistent else "INCONSISTENT"
+    if not result.consistent:
+        print(f"ternavik: warning: the AHP judgements in {_shown(path)} are inconsistent "
+              f"(CR {result.consistency_ratio:.4f} > 0.1)", file=sys.stderr)
+    line = (f"Weights from the AHP judgements in {_shown(path)}: "
+            f"CR {result.consistency_ratio:.4f} ({verdict})")
+    return dict(zip(criteria, np.asarray(result.weights).tolist())), line
+
+
+def _compared_methods(args: argparse.Namespace) -> Tuple[Any, List[str], List[str]]:
+    """The methods of --methods plus the SMAA column of --smaa, their labels,
+    and lines that explain the extra columns."""
+    names = method_names(args.methods)
+    if args.smaa is None:
+        if args.smaa_method is not None:
+            raise InputError("--smaa-method needs --smaa N, the number of weight vectors")
+        return names, names, []
+    if args.smaa < 1:
+        raise InputError(f"--smaa must be at least 1, got {args.smaa}")
+    ranked_by = args.smaa_method or names[0]
+    variants: Dict[str, Any] = {n: n for n in names}
+    variants["smaa"] = ("smaa", {"method": ranked_by, "samples": args.smaa, "seed": args.seed})
+    labels = method_names(variants)
+    return variants, labels, [f"smaa: expected rank by {ranked_by} over {args.smaa} weight "
+                              f"vectors drawn uniformly (lower is better)"]
+
+
 def run_compare(args: argparse.Namespace) -> None:
     """The `compare` subcommand: scores and ranks by several methods, and their agreement."""
+    if args.weights is not None and args.weights_ahp is not None:
+        raise InputError("give either --weights or --weights-ahp, not both")
     name, table = _source(args)
-    names = method_names(args.methods)
+    methods, names, notes = _compared_methods(args)
     coefficient_code(args.coefficient)
-    prepared = _prepare(args, table, _parse_weights(args.weights or "equal", table.criteria))
+    if args.weights_ahp is not None:
+        weights, ahp_line = _ahp_weights(args.weights_ahp)
+        notes.insert(0, ahp_line)
+    else:
+        weights = _parse_weights(args.weights or "equal", table.criteria)
+    prepared = _prepare(args, table, weights)
     scores, ranks, between = compare_arrays(prepared.values, prepared.weights, prepared.codes,
-                                            names, args.coefficient)
+                                            methods, args.coefficient)
     kept = [a for k, a in enumerate(table.names) if prepared.kept is None or prepared.kept[k]]
     if args.plot:
         _save_rank_plot(args.plot, ranks, kept, names)
@@ -346,6 +391,10 @@ def run_compare(args: argparse.Namespace) -> None:
             writer.writerow([a, *(repr(float(v)) for v in row), *(int(r) for r in rank_row)])
         return
     _heading("Methods compared", name, table, prepared)
+    for note in notes:
+        print(note)
+    if notes:
+        print()
     _print_criteria(table, prepared, prepared.weights)
     _print_matrix("Scores", kept, names, [[f"{v:.6f}" for v in row] for row in scores],
                   "alternative")
@@ -447,6 +496,15 @@ def build_parser() -> argparse.ArgumentParser:
                    "ws, kendall_tau or goodman_kruskal_gamma")
     p.add_argument("--plot", metavar="PATH",
                    help="also draw the ranks by method into an image (needs matplotlib)")
+    p.add_argument("--weights-ahp", metavar="PATH",
+                   help="take the weights from a CSV of AHP pairwise judgements (as `ternavik "
+                   "ahp` reads it; its criteria named as in the data) instead of --weights")
+    p.add_argument("--smaa", type=int, metavar="N",
+                   help="add a column 'smaa': each alternative's expected rank over N weight "
+                   "vectors drawn uniformly (SMAA-2; lower is better)")
+    p.add_argument("--smaa-method", metavar="NAME",
+                   help="the method SMAA ranks by (default: the first of --methods)")
+    p.add_argument("--seed", type=int, help="makes the SMAA draws repeatable")
     COMMANDS.update(add_commands(sub, _matrix_command))
     COMMANDS.update(add_serve_command(sub))
     p = sub.add_parser("optimize", help="minimise a standard test function by DE",

@@ -5,6 +5,10 @@
     result.ranks         # 1 = best under each method
     result.correlation   # methods x methods, the chosen coefficient
     result.higher_is_better   # each method's direction
+
+``weights`` may be an AHP result (:func:`ternavik.subjective.ahp`), and
+``methods`` may hold "smaa": SMAA-2's expected rank (or first-rank
+acceptability) of another method over sampled weights, as one more column.
 """
 
 import importlib
@@ -71,6 +75,41 @@ def _label(name: str, options: Dict[str, Any]) -> str:
     return f"{name}({', '.join(f'{k}={v!r}' for k, v in options.items())})"
 
 
+# SMAA as a compared method: its own options, the rest go to the ranking method.
+_SMAA_OPTIONS = ("method", "samples", "seed", "weights", "measure")
+SMAA_MEASURES = ("expected_rank", "first_rank")
+
+
+def _smaa_method(options: Dict[str, Any]) -> Method:
+    """SMAA-2 of ``options["method"]`` (topsis) as a column: each alternative's
+    expected rank over the sampled weight vectors (lower is better), or with
+    ``measure="first_rank"`` its first-rank acceptability (higher is better).
+    The compared weights are not used: SMAA draws its own, from the whole
+    simplex or within ``weights`` (bounds or an importance order)."""
+    from ._smaa import smaa
+
+    own = {k: options[k] for k in _SMAA_OPTIONS if k in options}
+    extra = {k: v for k, v in options.items() if k not in own}
+    measure = own.pop("measure", "expected_rank")
+    if measure not in SMAA_MEASURES:
+        raise InputError(f"the smaa measure must be one of {', '.join(SMAA_MEASURES)}, "
+                         f"got {measure!r}")
+    inner = str(own.get("method", "topsis"))
+    if inner.strip().lower() == "smaa":
+        raise InputError("smaa ranks by another method, not by smaa itself")
+    method(inner, extra)  # refuses an unknown method or options it does not take
+
+    def score(values: Matrix, weights: Any, codes: Codes) -> Any:
+        result = smaa(values, codes, **own, **extra)
+        shares = np.asarray(result.acceptability, dtype=np.float64)
+        column = shares[:, 0] if measure == "first_rank" else \
+            shares @ np.arange(1.0, shares.shape[1] + 1.0)
+        weights = np.asarray(weights)
+        return np.tile(column, (weights.shape[0], 1)) if weights.ndim == 2 else column
+
+    return Method(score, measure == "first_rank")
+
+
 def method(name: str, options: Any = None) -> Method:
     """The method called ``name`` with ``options``, or InputError listing the names."""
     from .methods import REGISTRY
@@ -79,9 +118,11 @@ def method(name: str, options: Any = None) -> Method:
     options = dict(options or {})
     if key in METHODS and not options:
         return METHODS[key]
+    if key == "smaa" and key not in METHODS:
+        return _smaa_method(options)
     entry = REGISTRY.get(key)
     if entry is None:
-        known = sorted(set(REGISTRY) | set(METHODS))
+        known = sorted(set(REGISTRY) | set(METHODS) | {"smaa"})
         raise InputError(f"unknown method {name!r}; choose from {', '.join(known)}")
     function = entry.function
     try:
@@ -119,7 +160,12 @@ def rank_rows(scores: Matrix, higher_is_better: bool = True) -> npt.NDArray[np.i
 
 
 def prepared(data: Any, weights: Any, kinds: Any, nan_policy: str = "raise") -> PreparedMatrix:
-    """The checked matrix, kind codes and weights (named weightings resolved), with labels."""
+    """The checked matrix, kind codes and weights (named weightings and AHP
+    results resolved), with labels."""
+    from .subjective import AHPResult
+
+    if isinstance(weights, AHPResult):
+        weights = weights.weights
     return prepare_matrix(data, kinds, weights, nan_policy)
 
 
@@ -217,14 +263,22 @@ def compare(data: Any, weights: Any, kinds: Any, methods: MethodsLike = ("topsis
     data, weights, kinds, nan_policy
         As for :func:`ternavik.topsis`; ``weights`` may name any weighting of
         ``ternavik.weighting.WEIGHTINGS`` ("critic", "entropy", ...), computed
-        once and given to every method.
+        once and given to every method, or be the result of
+        :func:`ternavik.subjective.ahp` (its weights, by criterion label when
+        the judgements are labelled).
     methods : str, sequence or mapping
         Names from ``ternavik.methods.REGISTRY`` (a list or one
         comma-separated string); an entry may be a ``(name, options)`` pair
         such as ``("promethee2", {"preference": "v-shape", "p": 2.0})`` or
         ``("topsis", {"normalization": "minmax"})``, labelled
         ``promethee2(preference='v-shape', p=2.0)``; a mapping gives each
-        entry its own column label.
+        entry its own column label. ``"smaa"`` adds SMAA-2 of a method
+        (options ``method`` (topsis), ``samples``, ``seed``, ``weights`` as
+        :func:`ternavik.smaa` takes them, and the method's own options): its
+        score is each alternative's expected rank over the drawn weight
+        vectors (lower is better), or with ``measure="first_rank"`` its
+        first-rank acceptability (higher is better). SMAA draws its own
+        weights; the compared ``weights`` do not enter it.
     coefficient : str
         One of ``ternavik.correlation.COEFFICIENTS``; tied alternatives
         enter it at the average of their ranks.

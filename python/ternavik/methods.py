@@ -753,6 +753,7 @@ REGISTRY: Dict[str, Method] = {
 from ._outranking import (Electre1Result, MultimooraResult, Promethee1Result,  # noqa: E402
                           electre1, gra, multimoora, promethee1, vikor_compromise)
 from ._outranking import _multimoora_rank  # noqa: E402
+from ._outranking import Electre3Result, electre3  # noqa: E402
 
 REGISTRY["gra"] = Method(gra, True, ANY)
 REGISTRY["multimoora"] = Method(_multimoora_rank, False, POSITIVE_ONLY)
@@ -761,5 +762,6 @@ __all__ = [
     "Domain", "Electre1Result", "MultimooraResult", "Promethee1Result", "electre1", "gra",
     "multimoora", "promethee1", "vikor_compromise", "Method", "NORMALIZATIONS", "NORMALIZATION_DOMAINS", "REGISTRY", "VikorResult",
     "aras", "cocoso", "codas", "copras", "edas", "mabac", "mairca", "marcos", "moora",
+    "Electre3Result", "electre3",
     "promethee2", "spotis", "topsis", "vikor", "waspas", "wpm", "wsm",
 ]

@@ -149,5 +149,57 @@ TEST(RankCounts, RefusesMismatchedRows) {
     EXPECT_FALSE(rank_counts(view(s, 3, 2), view(w, 2, 2), true).ok());
 }
 
+// ELECTRE III's thresholds as views of vectors the test owns.
+struct Thresholds {
+    std::vector<double> q, p, v;
+    PseudoCriteria views() const {
+        auto of = [](const std::vector<double>& x) {
+            return StridedVector<double>{reinterpret_cast<const char*>(x.data()), x.size(), 8};
+        };
+        return {of(q), of(p), of(v)};
+    }
+};
+
+TEST(Electre3, HandCredibilityWithRampsAndVeto) {
+    //      benefit  cost     f = (10, -5), (8, -6), (2, -1)
+    // a      10      5       q = 1, p = 3 on both; v = 8 on the first, none on the second
+    // b       8      6
+    // c       2      1
+    const Problem pr{{10, 5, 8, 6, 2, 1}, {1, 1, 2, 0}, {1, 0}, 3, 2, 2};
+    const double inf = std::numeric_limits<double>::infinity();
+    const Thresholds t{{1, 1}, {3, 3}, {8, inf}};
+    auto sigma = electre3_credibility(pr.input(), t.views());
+    ASSERT_TRUE(sigma.ok());
+    // b trails a by 2 on the first criterion: (3 - 2) / (3 - 1); c trails b
+    // by 6: concordance 0.5, discordance 0.6 -> 0.5 * 0.4 / 0.5; c trails a by v.
+    const double equal[9] = {1, 1, 0.5, 0.75, 1, 0.5, 0, 0.4, 1};
+    for (std::size_t e = 0; e < 9; ++e) EXPECT_DOUBLE_EQ(sigma.value()[e], equal[e]) << e;
+    // Second weight vector: the first criterion alone, which still vetoes.
+    const double first[9] = {1, 1, 1, 0.5, 1, 1, 0, 0, 1};
+    for (std::size_t e = 0; e < 9; ++e) EXPECT_DOUBLE_EQ(sigma.value()[9 + e], first[e]) << e;
+}
+
+TEST(Electre3, RefusesThresholdsOutOfOrder) {
+    const Problem pr{{1, 2, 2, 1}, {1, 1}, {1, 1}, 2, 2, 1};
+    const double inf = std::numeric_limits<double>::infinity(), nan = std::nan("");
+    for (const Thresholds& t : {Thresholds{{2, 0}, {1, 1}, {inf, inf}},
+                                Thresholds{{-1, 0}, {1, 1}, {inf, inf}},
+                                Thresholds{{0, 0}, {2, 1}, {1, inf}},
+                                Thresholds{{0, 0}, {nan, 1}, {inf, inf}},
+                                Thresholds{{0, 0}, {inf, inf}, {inf, inf}},
+                                Thresholds{{0}, {1}, {inf}}})
+        EXPECT_FALSE(electre3_credibility(pr.input(), t.views()).ok());
+}
+
+TEST(Electre3, ExtremeDifferencesStayFinite) {
+    const double big = std::numeric_limits<double>::max();
+    const Problem pr{{-big, big}, {1}, {1}, 2, 1, 1};
+    const Thresholds t{{0}, {big}, {big}};
+    auto sigma = electre3_credibility(pr.input(), t.views());
+    ASSERT_TRUE(sigma.ok());
+    EXPECT_EQ(sigma.value()[1], 0.0) << "trails by twice the largest double: vetoed";
+    EXPECT_EQ(sigma.value()[2], 1.0);
+}
+
 }  // namespace
 }  // namespace ternavik::mcda

@@ -117,6 +117,7 @@ ENTRY_POINTS = {
     "promethee1_flows": method(("functions", lambda: np.array([0, 5, 3], np.int64)),
                                ("q", vector), ("p", vector), ("s", vector)),
     "electre1_outranking": method(("c", value(0.6)), ("d", value(0.4))),
+    "electre3_credibility": method(("q", lambda: np.zeros(M)), ("p", vector), ("v", vector)),
     "gra_scores": method(("zeta", value(0.5))),
     "rank_counts": [("scores", lambda: rng.random((4, N))), ("weights", lambda: rng.random((4, M))),
                     ("higher_is_better", value(1))],

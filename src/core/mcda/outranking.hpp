@@ -1,7 +1,8 @@
 #pragma once
 // The methods that give more than one score per alternative or that rank
-// pairs: PROMETHEE's two flows, ELECTRE I's outranking, grey relational
-// grades, and the rank counts of stochastic multicriteria acceptability.
+// pairs: PROMETHEE's two flows, ELECTRE I's outranking, ELECTRE III's
+// credibility, grey relational grades, and the rank counts of stochastic
+// multicriteria acceptability.
 #include <cstdint>
 #include <vector>
 
@@ -27,6 +28,19 @@ Outcome<BatchScores> gra(const MethodInput& input, double zeta);
 // discordance is the largest amount by which the column beats the row on
 // any criterion over the largest range of any criterion.
 Outcome<std::vector<std::uint8_t>> electre1(const MethodInput& input, double c, double d);
+
+// ELECTRE III's pseudo-criteria: per criterion the indifference threshold q,
+// the preference threshold p and the veto threshold v (+inf: no veto), in
+// the criterion's units, with 0 <= q <= p <= v and q, p finite.
+struct PseudoCriteria {
+    StridedVector<double> q, p, v;
+};
+
+// ELECTRE III credibility for every weight vector: K x n x n, row-major,
+// sigma(a, b) for row a and column b (the diagonal is 1). See electre3.cpp
+// for the formulas and their order of operations.
+Outcome<BatchScores> electre3_credibility(const MethodInput& input,
+                                          const PseudoCriteria& thresholds);
 
 // Rank counts of K score vectors: counts[i * n + r] is how many rows give
 // alternative i rank r + 1 (ties share the smallest rank; NaN ranks after

@@ -2,6 +2,7 @@
 // for the rank counts of stochastic weights:
 //     promethee1_flows(data, weights, kinds, functions, q, p, s) -> (positive, negative)
 //     electre1_outranking(data, weights, kinds, c, d) -> (K * n, n) of 0.0 / 1.0
+//     electre3_credibility(data, weights, kinds, q, p, v) -> (K * n, n)
 //     gra_scores(data, weights, kinds, zeta) -> (K, n)
 //     rank_counts(scores, weights, higher_is_better) -> (counts (n, n), central (n, m))
 #include <vector>
@@ -41,6 +42,20 @@ Result<PyRef> electre1_body(const Arguments& a) {
     return matrix_to_array(values.data(), input.batch() * input.n(), input.n());
 }
 
+constexpr Parameter electre3_parameters[] = {
+    TERNAVIK_METHOD_ARRAYS, {"q", Kind::float64_vector}, {"p", Kind::float64_vector},
+    {"v", Kind::float64_vector}};
+constexpr Signature electre3_signature{"electre3_credibility", electre3_parameters};
+
+Result<PyRef> electre3_body(const Arguments& a) {
+    const MethodInput input = method_input(a);
+    const mcda::PseudoCriteria thresholds{a.view(3).float_vector(), a.view(4).float_vector(),
+                                          a.view(5).float_vector()};
+    Outcome<mcda::BatchScores> sigma = mcda::electre3_credibility(input, thresholds);
+    if (!sigma.ok()) return from_core_error(std::move(sigma.error()));
+    return matrix_to_array(sigma.value().data(), input.batch() * input.n(), input.n());
+}
+
 constexpr Parameter gra_parameters[] = {TERNAVIK_METHOD_ARRAYS, {"zeta", Kind::real}};
 constexpr Signature gra_signature{"gra_scores", gra_parameters};
 
@@ -72,7 +87,8 @@ Result<PyRef> rank_counts_body(const Arguments& a) {
 
 std::vector<EntryPoint> outranking_entry_points() {
     return {entry<promethee1_signature, promethee1_body>(),
-            entry<electre1_signature, electre1_body>(), entry<gra_signature, gra_body>(),
+            entry<electre1_signature, electre1_body>(),
+            entry<electre3_signature, electre3_body>(), entry<gra_signature, gra_body>(),
             entry<rank_count_signature, rank_counts_body>()};
 }
 
