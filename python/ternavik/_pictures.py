@@ -15,21 +15,30 @@ from .plots import _colours, _figure
 __all__ = ["plot_acceptability", "plot_outranking"]
 
 
-_TITLE_AND_RETURNS = """title : str, optional
+_COMMON = """alternatives : sequence, optional
+        {labels} labels; by default the {source}'s index or 0..n-1.
+    title : str, optional
         Figure title.
 
     Returns
     -------
-    matplotlib.figure.Figure"""
+    matplotlib.figure.Figure
 
+    Examples
+    --------
+    >>> import ternavik"""
 
 _Picture = TypeVar("_Picture", bound=Callable[..., Any])
 
 
-def _documented(function: _Picture) -> _Picture:
-    """Fill in the title parameter and the Returns section every picture shares."""
-    function.__doc__ = (function.__doc__ or "").replace("{title_and_returns}", _TITLE_AND_RETURNS)
-    return function
+def _documented(labels: str, source: str) -> Callable[[_Picture], _Picture]:
+    """Fill in the parameters, the Returns section and the opening of the
+    Examples every picture shares, naming what it labels and from what."""
+    def attach(function: _Picture) -> _Picture:
+        common = _COMMON.format(labels=labels, source=source)
+        function.__doc__ = (function.__doc__ or "").replace("{common}", common)
+        return function
+    return attach
 
 
 def _square(result: Any, attribute: str, dtype: Any, what: str,
@@ -47,7 +56,7 @@ def _square(result: Any, attribute: str, dtype: Any, what: str,
     return values, list(index) if index is not None else list(range(n))
 
 
-@_documented
+@_documented("Bar", "matrix")
 def plot_acceptability(result: Any, alternatives: Optional[Sequence[Any]] = None,
                        title: Optional[str] = "Rank acceptability") -> Any:
     """Stacked bars of rank acceptabilities: one bar per alternative, one band per rank.
@@ -56,13 +65,7 @@ def plot_acceptability(result: Any, alternatives: Optional[Sequence[Any]] = None
     ----------
     result : SMAAResult or array_like (n, n)
         A :func:`ternavik.smaa` result or its ``acceptability`` matrix.
-    alternatives : sequence, optional
-        Bar labels; by default the matrix's index or 0..n-1.
-    {title_and_returns}
-
-    Examples
-    --------
-    >>> import ternavik
+    {common}
     >>> r = ternavik.smaa([[1, 0], [0, 1], [0.4, 0.4]], "++", samples=500, seed=1)
     >>> fig = ternavik.plot_acceptability(r)        # doctest: +SKIP
     >>> fig.savefig("acceptability.png")           # doctest: +SKIP
@@ -102,7 +105,7 @@ def _layers(prefers: np.ndarray) -> np.ndarray:
     return depth
 
 
-@_documented
+@_documented("Node", "relation")
 def plot_outranking(result: Any, alternatives: Optional[Sequence[Any]] = None,
                     title: Optional[str] = "PROMETHEE I partial ranking") -> Any:
     """The partial order of a PROMETHEE I result as a graph.
@@ -116,13 +119,7 @@ def plot_outranking(result: Any, alternatives: Optional[Sequence[Any]] = None,
     ----------
     result : Promethee1Result or array_like (n, n) of "P", "I", "R", "-"
         A :func:`ternavik.methods.promethee1` result or its ``relation``.
-    alternatives : sequence, optional
-        Node labels; by default the relation's index or 0..n-1.
-    {title_and_returns}
-
-    Examples
-    --------
-    >>> import ternavik
+    {common}
     >>> r = ternavik.methods.promethee1([[1, 9], [9, 1], [0, 0]], [1, 1], "++")  # doctest: +SKIP
     >>> ternavik.plot_outranking(r).savefig("promethee1.png")                  # doctest: +SKIP
     """
