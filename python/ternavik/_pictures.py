@@ -4,9 +4,10 @@ Like ``ternavik.plots``: matplotlib is imported only here, every function
 draws on a new Figure (no pyplot state) and returns it.
 """
 
-from typing import Any, List, Optional, Sequence
+from typing import Any, Callable, List, Optional, Sequence, Tuple, TypeVar
 
 import numpy as np
+import numpy.typing as npt
 
 from ._errors import InputError
 from .plots import _colours, _figure
@@ -14,23 +15,8 @@ from .plots import _colours, _figure
 __all__ = ["plot_acceptability", "plot_outranking"]
 
 
-def _names(obj: Any, count: int, given: Optional[Sequence[Any]]) -> List[Any]:
-    if given is not None:
-        return list(given)
-    index = getattr(obj, "index", None)
-    return list(index) if index is not None else list(range(count))
-
-
-def plot_acceptability(result: Any, alternatives: Optional[Sequence[Any]] = None,
-                       title: Optional[str] = "Rank acceptability") -> Any:
-    """Stacked bars of rank acceptabilities: one bar per alternative, one band per rank.
-
-    Parameters
-    ----------
-    result : SMAAResult or array_like (n, n)
-        A :func:`ternavik.smaa` result or its ``acceptability`` matrix.
-    alternatives : sequence, optional
-        Bar labels; by default the matrix's index or 0..n-1.
+_COMMON = """alternatives : sequence, optional
+        {labels} labels; by default the {source}'s index or 0..n-1.
     title : str, optional
         Figure title.
 
@@ -40,17 +26,53 @@ def plot_acceptability(result: Any, alternatives: Optional[Sequence[Any]] = None
 
     Examples
     --------
-    >>> import ternavik
+    >>> import ternavik"""
+
+_Picture = TypeVar("_Picture", bound=Callable[..., Any])
+
+
+def _documented(labels: str, source: str) -> Callable[[_Picture], _Picture]:
+    """Fill in the parameters, the Returns section and the opening of the
+    Examples every picture shares, naming what it labels and from what."""
+    def attach(function: _Picture) -> _Picture:
+        common = _COMMON.format(labels=labels, source=source)
+        function.__doc__ = (function.__doc__ or "").replace("{common}", common)
+        return function
+    return attach
+
+
+def _square(result: Any, attribute: str, dtype: Any, what: str,
+            alternatives: Optional[Sequence[Any]]) -> Tuple[npt.NDArray[Any], List[Any]]:
+    """The n x n matrix a picture draws (a result's `attribute`, or the matrix
+    itself) and its n labels: the given ones, else its index, else 0..n-1."""
+    matrix = getattr(result, attribute, result)
+    values = np.asarray(matrix, dtype=dtype)
+    if values.ndim != 2 or values.shape[0] != values.shape[1]:
+        raise InputError(what)
+    n = values.shape[0]
+    if alternatives is not None:
+        return values, list(alternatives)
+    index = getattr(matrix, "index", None)
+    return values, list(index) if index is not None else list(range(n))
+
+
+@_documented("Bar", "matrix")
+def plot_acceptability(result: Any, alternatives: Optional[Sequence[Any]] = None,
+                       title: Optional[str] = "Rank acceptability") -> Any:
+    """Stacked bars of rank acceptabilities: one bar per alternative, one band per rank.
+
+    Parameters
+    ----------
+    result : SMAAResult or array_like (n, n)
+        A :func:`ternavik.smaa` result or its ``acceptability`` matrix.
+    {common}
     >>> r = ternavik.smaa([[1, 0], [0, 1], [0.4, 0.4]], "++", samples=500, seed=1)
     >>> fig = ternavik.plot_acceptability(r)        # doctest: +SKIP
     >>> fig.savefig("acceptability.png")           # doctest: +SKIP
     """
-    table = getattr(result, "acceptability", result)
-    values = np.asarray(table, dtype=np.float64)
-    if values.ndim != 2 or values.shape[0] != values.shape[1]:
-        raise InputError("plot_acceptability needs an n x n acceptability matrix")
+    values, names = _square(result, "acceptability", np.float64,
+                            "plot_acceptability needs an n x n acceptability matrix", alternatives)
     n = values.shape[0]
-    names = _names(table, n, alternatives)
     fig = _figure(max(4.0, 0.5 * n + 2.5), 3.6)
     ax = fig.add_subplot()
     bottom = np.zeros(n)
@@ -83,6 +105,7 @@ def _layers(prefers: np.ndarray) -> np.ndarray:
     return depth
 
 
+@_documented("Node", "relation")
 def plot_outranking(result: Any, alternatives: Optional[Sequence[Any]] = None,
                     title: Optional[str] = "PROMETHEE I partial ranking") -> Any:
     """The partial order of a PROMETHEE I result as a graph.
@@ -96,27 +119,14 @@ def plot_outranking(result: Any, alternatives: Optional[Sequence[Any]] = None,
     ----------
     result : Promethee1Result or array_like (n, n) of "P", "I", "R", "-"
         A :func:`ternavik.methods.promethee1` result or its ``relation``.
-    alternatives : sequence, optional
-        Node labels; by default the relation's index or 0..n-1.
-    title : str, optional
-        Figure title.
-
-    Returns
-    -------
-    matplotlib.figure.Figure
-
-    Examples
-    --------
-    >>> import ternavik
+    {common}
     >>> r = ternavik.methods.promethee1([[1, 9], [9, 1], [0, 0]], [1, 1], "++")  # doctest: +SKIP
     >>> ternavik.plot_outranking(r).savefig("promethee1.png")                  # doctest: +SKIP
     """
-    relation = getattr(result, "relation", result)
-    codes = np.asarray(relation, dtype=object)
-    if codes.ndim != 2 or codes.shape[0] != codes.shape[1]:
-        raise InputError("plot_outranking needs an n x n relation of 'P', 'I', 'R', '-'")
+    codes, names = _square(result, "relation", object,
+                           "plot_outranking needs an n x n relation of 'P', 'I', 'R', '-'",
+                           alternatives)
     n = codes.shape[0]
-    names = _names(relation, n, alternatives)
     prefers = codes == "P"
     indifferent = (codes == "I") & ~np.eye(n, dtype=bool)
     # Keep a -> b only when no c has a -> c -> b.

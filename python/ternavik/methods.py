@@ -48,7 +48,7 @@ up from the registry.
 """
 
 import math
-from typing import Any, Callable, Dict, NamedTuple, Optional
+from typing import Any, Callable, Dict, NamedTuple, Optional, Protocol
 
 import numpy as np
 import numpy.typing as npt
@@ -482,30 +482,36 @@ def _waspas(data: Any, weights: Any, kinds: Any, lam: float, shift: bool, nan_po
                    p, "score", True)
 
 
-@_documented('methods.wsm(phones, [0.4, 0.3, 0.3], "-++")', "array([4, 3, 1, 2])")
-def wsm(data: Any, weights: Any, kinds: Any, *, shift: bool = False,
-        nan_policy: str = "raise") -> Any:
-    """Weighted sum of the linear normalisation (WASPAS with lam = 1); values must be > 0.
-    {common}{shift}
+class _WaspasEnd(Protocol):
+    def __call__(self, data: Any, weights: Any, kinds: Any, *, shift: bool = False,
+                 nan_policy: str = "raise") -> Any: ...
+
+
+_WASPAS_END_DOC = (
+    "Weighted {combination} of the linear normalisation (WASPAS with lam = {lam:g}); values "
+    "must be > 0." """
+    {{common}}{{shift}}
     Returns
     -------
     Scores or pandas.Series
-        One weighted sum per alternative (weights divided by their sum).
-    """
-    return _waspas(data, weights, kinds, 1.0, shift, nan_policy, "WSM")
+        One weighted {combination} per alternative (weights divided by their sum).
+    """)
 
 
-@_documented('methods.wpm(phones, [0.4, 0.3, 0.3], "-++")', "array([3, 4, 1, 2])")
-def wpm(data: Any, weights: Any, kinds: Any, *, shift: bool = False,
-        nan_policy: str = "raise") -> Any:
-    """Weighted product of the linear normalisation (WASPAS with lam = 0); values must be > 0.
-    {common}{shift}
-    Returns
-    -------
-    Scores or pandas.Series
-        One weighted product per alternative (weights divided by their sum).
-    """
-    return _waspas(data, weights, kinds, 0.0, shift, nan_policy, "WPM")
+def _waspas_end(lam: float, name: str, combination: str, ranks: str) -> _WaspasEnd:
+    """WASPAS at one end (lam 1 or 0) as a method of its own: WSM or WPM."""
+    def method(data: Any, weights: Any, kinds: Any, *, shift: bool = False,
+               nan_policy: str = "raise") -> Any:
+        return _waspas(data, weights, kinds, lam, shift, nan_policy, name)
+
+    method.__name__ = method.__qualname__ = name.lower()
+    method.__doc__ = _WASPAS_END_DOC.format(combination=combination, lam=lam)
+    example = f'methods.{method.__name__}(phones, [0.4, 0.3, 0.3], "-++")'
+    return _documented(example, ranks)(method)
+
+
+wsm = _waspas_end(1.0, "WSM", "sum", "array([4, 3, 1, 2])")
+wpm = _waspas_end(0.0, "WPM", "product", "array([3, 4, 1, 2])")
 
 
 @_documented('methods.edas(phones, [0.4, 0.3, 0.3], "-++")', "array([3, 4, 1, 2])")

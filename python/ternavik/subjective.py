@@ -266,16 +266,22 @@ def ahp(pairwise: Any, *, method: str = "eigenvector", tolerance: float = 1e-3,
     return result
 
 
-def _judgement_vector(values: Any, what: str) -> Tuple[Vector, Optional[List[Any]]]:
-    """A vector of comparisons (>= 1) with its labels, if any."""
+def _numbers(values: Any, what: str) -> Tuple[Vector, Optional[List[Any]]]:
+    """Numbers given per criterion, as float64 in their order, with the
+    criteria's labels when they came as a mapping or a Series."""
     labels = None
     if isinstance(values, Mapping) or is_series(values):
         labels = list(values.keys())
         values = list(values.values()) if isinstance(values, Mapping) else values.to_numpy()
     try:
-        v = np.array(values, dtype=np.float64)
+        return np.array(values, dtype=np.float64), labels
     except (TypeError, ValueError):
         raise InputError(f"{what} must be a vector of numbers") from None
+
+
+def _judgement_vector(values: Any, what: str) -> Tuple[Vector, Optional[List[Any]]]:
+    """A vector of comparisons (>= 1) with its labels, if any."""
+    v, labels = _numbers(values, what)
     if v.ndim != 1 or v.size < 2:
         raise InputError(f"{what} must be a vector with one comparison per criterion "
                          f"(at least two)")
@@ -460,14 +466,7 @@ def rank_order(ranks: Any, *, method: str = "roc") -> Any:
     >>> ternavik.subjective.rank_order([1, 2], method="rs").tolist()
     [0.6666666666666666, 0.3333333333333333]
     """
-    labels = None
-    if isinstance(ranks, Mapping) or is_series(ranks):
-        labels = list(ranks.keys())
-        ranks = list(ranks.values()) if isinstance(ranks, Mapping) else ranks.to_numpy()
-    try:
-        r = np.array(ranks, dtype=np.float64)
-    except (TypeError, ValueError):
-        raise InputError("ranks must be a vector of numbers") from None
+    r, labels = _numbers(ranks, "ranks")
     if r.ndim != 1 or r.size == 0:
         raise InputError("ranks must be a non-empty vector, one rank per criterion")
     if not np.isfinite(r).all() or (r < 1.0).any() or (r != np.floor(r)).any():

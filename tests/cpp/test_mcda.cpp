@@ -9,22 +9,10 @@
 #include "core/mcda/methods.hpp"
 #include "core/mcda/normalization.hpp"
 
+#include "mcda_problem.hpp"
+
 namespace ternavik::mcda {
 namespace {
-
-// A row-major n x m matrix, weights K x m and kinds that own their values.
-struct Problem {
-    std::vector<double> x, w;
-    std::vector<std::int64_t> kinds;
-    std::size_t n, m, k;
-    MethodInput input() const {
-        return {{reinterpret_cast<const char*>(x.data()), n, m,
-                 static_cast<std::ptrdiff_t>(m * 8), 8},
-                {reinterpret_cast<const char*>(w.data()), k, m,
-                 static_cast<std::ptrdiff_t>(m * 8), 8},
-                {reinterpret_cast<const char*>(kinds.data()), m, 8}};
-    }
-};
 
 TEST(McdaLoops, SmallWorkRunsOnTheCallingThreadInOnePiece) {
     const auto caller = std::this_thread::get_id();

@@ -8,27 +8,10 @@
 
 #include "core/mcda/outranking.hpp"
 
+#include "mcda_problem.hpp"
+
 namespace ternavik::mcda {
 namespace {
-
-// A row-major n x m matrix, K x m weights and kinds that own their values.
-struct Problem {
-    std::vector<double> x, w;
-    std::vector<std::int64_t> kinds;
-    std::size_t n, m, k;
-    MethodInput input() const {
-        return {{reinterpret_cast<const char*>(x.data()), n, m,
-                 static_cast<std::ptrdiff_t>(m * 8), 8},
-                {reinterpret_cast<const char*>(w.data()), k, m,
-                 static_cast<std::ptrdiff_t>(m * 8), 8},
-                {reinterpret_cast<const char*>(kinds.data()), m, 8}};
-    }
-};
-
-StridedMatrix view(const std::vector<double>& values, std::size_t rows, std::size_t cols) {
-    return {reinterpret_cast<const char*>(values.data()), rows, cols,
-            static_cast<std::ptrdiff_t>(cols * 8), 8};
-}
 
 TEST(Gra, HandGradesAndWeightScale) {
     // Benefit, cost: r = [[0, 1], [0.5, 0], [1, 0.5]], Delta = 1 - r,

@@ -125,6 +125,47 @@ def sphere_columns(x):
     return total
 
 
+def fingerprint(res):
+    """Everything the same seed must reproduce, bit for bit."""
+    import hashlib
+    import numpy as np
+    digest = hashlib.sha256()
+    for part in (res.x, np.float64(res.fun), res.population, res.population_energies):
+        digest.update(np.ascontiguousarray(part).tobytes())
+    return digest.hexdigest(), res.nfev, res.nit
+
+
+SEEDED_RUNS_SCRIPT = """
+import json, sys
+sys.path.insert(0, {tests!r})
+import ternavik._de_settings as settings
+from conftest import fingerprint, native_function, sphere_columns
+from ternavik import differential_evolution
+settings.PARALLEL_THRESHOLD = 0  # every generation on the pool
+import ctypes
+native = native_function(ctypes.CDLL({library!r}), "sphere")
+out = []
+for kwargs in {runs!r}:
+    for fun, vectorized in ((native, False), (sphere_columns, True)):
+        r = differential_evolution(fun, vectorized=vectorized, rng=5, polish=False, **kwargs)
+        out.append(list(fingerprint(r)))
+print(json.dumps(out))
+"""
+
+
+def seeded_runs_by_threads(library, runs, threads=(1, 2, 3)):
+    """The C sphere and the vectorized Python one (same sums, same order)
+    minimised with one seed under each keyword set of `runs`, every
+    generation on the pool, in a fresh process per pool size: for each
+    thread count, [digest, nfev, nit] per run, native then Python."""
+    import json
+    from pathlib import Path
+    code = SEEDED_RUNS_SCRIPT.format(tests=str(Path(__file__).parent), library=library._name,
+                                     runs=list(runs))
+    return {count: json.loads(run_python(code, env={"RAYON_NUM_THREADS": str(count)}).stdout)
+            for count in threads}
+
+
 NAN_BITS_SCRIPT = """
     import numpy as np, _ternavik, reference_mcda as ref
     def flat(result):

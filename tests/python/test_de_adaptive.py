@@ -2,13 +2,10 @@
 population behind every strategy, callable strategies, and objectives that
 write into the points they are given."""
 
-import json
-from pathlib import Path
-
 import numpy as np
 import pytest
 
-from conftest import native_function, run_python, sphere_columns, sphere_point
+from conftest import fingerprint, seeded_runs_by_threads, sphere_columns, sphere_point
 from ternavik import differential_evolution, minimize
 from ternavik._de_settings import _generations_for, _schedule_budget
 
@@ -17,11 +14,6 @@ ADAPTIVE = ["jde", "lshade", "jso"]
 
 def rastrigin(x):
     return float(10 * len(x) + np.sum(x * x - 10 * np.cos(2 * np.pi * x)))
-
-
-def fingerprint(res):
-    return (res.x.tobytes(), np.float64(res.fun).tobytes(), res.population.tobytes(),
-            res.population_energies.tobytes(), res.nfev, res.nit)
 
 
 @pytest.mark.parametrize("strategy", ADAPTIVE)
@@ -78,41 +70,12 @@ def test_a_converged_population_stops_the_run_as_scipy_does():
     assert res.nit < 400 and res.fun == 0.0
 
 
-REPRODUCE = """
-import hashlib, json, sys
-import numpy as np
-sys.path.insert(0, {tests!r})
-import ternavik._de_settings as settings
-from conftest import native_function
-from ternavik import differential_evolution
-settings.PARALLEL_THRESHOLD = 0  # every generation on the pool
-import ctypes
-lib = ctypes.CDLL({library!r})
-native = native_function(lib, "sphere")
-def python(X):  # sums in the C loop's order, so both see the same bits
-    total = np.zeros(X.shape[1])
-    for row in X:
-        total = total + row * row
-    return total
-out = []
-for strategy in ("jde", "lshade", "jso"):
-    for fun, vectorized in ((native, False), (python, True)):
-        r = differential_evolution(fun, [(-3, 3)] * 12, vectorized=vectorized, rng=5,
-                                   strategy=strategy, maxfev=3000, polish=False, popsize=3,
-                                   tol=0, integrality=[j % 4 == 0 for j in range(12)])
-        h = hashlib.sha256(r.x.tobytes() + np.float64(r.fun).tobytes() + r.population.tobytes()
-                           + r.population_energies.tobytes()).hexdigest()
-        out.append([h, r.nfev, r.nit])
-print(json.dumps(out))
-"""
-
-
 def test_adaptive_runs_repeat_for_1_2_3_threads_and_native_or_python(native_library):
-    code = REPRODUCE.format(tests=str(Path(__file__).parent), library=native_library._name)
-    results = {threads: run_python(code, env={"RAYON_NUM_THREADS": str(threads)}).stdout
-               for threads in (1, 2, 3)}
+    runs = [dict(bounds=[(-3, 3)] * 12, strategy=strategy, maxfev=3000, popsize=3, tol=0,
+                 integrality=[j % 4 == 0 for j in range(12)]) for strategy in ADAPTIVE]
+    results = seeded_runs_by_threads(native_library, runs)
     assert results[1] == results[2] == results[3]
-    runs = json.loads(results[1])
+    runs = results[1]
     for k in range(0, len(runs), 2):
         assert runs[k] == runs[k + 1], "native and Python runs differ"
 

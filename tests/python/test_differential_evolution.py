@@ -1,7 +1,6 @@
 """`differential_evolution`: SciPy's interface, reproducibility, stopping rules,
 constraints, integrality, workers and native functions."""
 
-import hashlib
 import signal
 import subprocess
 import sys
@@ -11,19 +10,12 @@ import warnings
 import numpy as np
 import pytest
 
-from conftest import native_function, run_python, sphere_columns, sphere_point
+from conftest import (fingerprint, native_function, run_python, seeded_runs_by_threads,
+                      sphere_columns, sphere_point)
 from ternavik._de_settings import ALL_STRATEGIES
 from ternavik import differential_evolution
 
 BOX3 = [(-5.0, 5.0)] * 3
-
-
-def fingerprint(res):
-    """Everything the same seed must reproduce, bit for bit."""
-    digest = hashlib.sha256()
-    for part in (res.x, np.float64(res.fun), res.population, res.population_energies):
-        digest.update(np.ascontiguousarray(part).tobytes())
-    return digest.hexdigest(), res.nfev, res.nit
 
 
 @pytest.mark.parametrize("strategy", ALL_STRATEGIES)
@@ -52,44 +44,16 @@ def test_seed_forms(seed_kind):
     assert fingerprint(unseeded[0]) != fingerprint(unseeded[1])
 
 
-REPRODUCE = """
-import hashlib, json, sys
-import numpy as np
-sys.path.insert(0, {tests!r})
-import ternavik._de_settings as settings
-from conftest import native_library, native_function
-from ternavik import differential_evolution
-settings.PARALLEL_THRESHOLD = 0  # every generation on the pool
-import ctypes
-lib = ctypes.CDLL({library!r})
-native = native_function(lib, "sphere")
-def python(X):  # sums in the C loop's order, so both see the same bits
-    total = np.zeros(X.shape[1])
-    for row in X:
-        total = total + row * row
-    return total
-out = []
-for fun, vectorized in ((native, False), (python, True)):
-    for updating in ("deferred", "immediate"):
-        r = differential_evolution(fun, [(-3, 3)] * 40, vectorized=vectorized, rng=5,
-                                   updating=updating, maxiter=15, polish=False, popsize=2,
-                                   integrality=[j % 4 == 0 for j in range(40)])
-        h = hashlib.sha256(r.x.tobytes() + np.float64(r.fun).tobytes() + r.population.tobytes()
-                           + r.population_energies.tobytes()).hexdigest()
-        out.append([h, r.nfev, r.nit])
-print(json.dumps(out))
-"""
-
-
 def test_same_seed_same_result_for_1_2_3_threads_native_or_python(native_library):
-    code = REPRODUCE.format(tests=str(__import__("pathlib").Path(__file__).parent),
-                            library=native_library._name)
-    results = {threads: run_python(code, env={"RAYON_NUM_THREADS": str(threads)}).stdout
-               for threads in (1, 2, 3)}
+    runs = [dict(bounds=[(-3, 3)] * 40, updating=updating, maxiter=15, popsize=2,
+                 integrality=[j % 4 == 0 for j in range(40)])
+            for updating in ("deferred", "immediate")]
+    results = seeded_runs_by_threads(native_library, runs)
     assert results[1] == results[2] == results[3]
-    runs = __import__("json").loads(results[1])
-    assert runs[0] == runs[2], "native and Python deferred runs differ"
-    assert runs[1][0] == runs[3][0] or runs[3] != runs[1]  # vectorized forces deferred
+    native_deferred, python_deferred, native_immediate, python_immediate = results[1]
+    assert native_deferred == python_deferred, "native and Python deferred runs differ"
+    assert native_immediate != native_deferred
+    assert python_immediate == python_deferred  # vectorized forces deferred
 
 
 def test_native_function_gives_the_python_result(native_library):

@@ -3,6 +3,7 @@ crash, hang or silence it: forking after the pool ran, an interpreter that
 exits under a running daemon thread, Python code that drops the objects being
 converted, Ctrl-C during a long native run, a pool that cannot start. The
 risky cases run in a child interpreter with a time limit."""
+import contextlib
 import os
 import signal
 import subprocess
@@ -25,6 +26,22 @@ CHILD_SECONDS = 120
 
 def child(code, **kwargs):
     return run_python(code, check=False, timeout=CHILD_SECONDS, **kwargs)
+
+
+@contextlib.contextmanager
+def running_child(code):
+    """A Python child running `code`, handed over once it prints "running";
+    killed on the way out, or by a watchdog after CHILD_SECONDS."""
+    process = subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE, text=True)
+    watchdog = threading.Timer(CHILD_SECONDS, process.kill)
+    watchdog.start()
+    try:
+        assert process.stdout.readline().strip() == "running"
+        yield process
+    finally:
+        watchdog.cancel()
+        process.kill()
 
 
 def succeeded(done):
@@ -270,13 +287,8 @@ print("ok", flush=True)
 ])
 def test_ctrl_c_stops_a_long_run(fitness, native):  # noqa: F811
     code = INTERRUPT_CHILD.format(library=sphere_library(native), fitness=fitness)
-    process = subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE,
-                               stderr=subprocess.PIPE, text=True)
     # a run that ignores the signal would go on for hours
-    watchdog = threading.Timer(CHILD_SECONDS, process.kill)
-    watchdog.start()
-    try:
-        assert process.stdout.readline().strip() == "running"
+    with running_child(code) as process:
         time.sleep(0.3)
         process.send_signal(signal.SIGINT)
         # No clock here: on a shared machine any bound on the delay is a guess. A run
@@ -285,9 +297,6 @@ def test_ctrl_c_stops_a_long_run(fitness, native):  # noqa: F811
         process.wait(timeout=CHILD_SECONDS)
         # read through the same buffered files: readline may have read ahead
         rest, errors = process.stdout.read(), process.stderr.read()
-    finally:
-        watchdog.cancel()
-        process.kill()
     assert line == "interrupted", errors
     assert rest.strip() == "ok" and process.returncode == 0, (rest, errors, process.returncode)
 
@@ -447,18 +456,10 @@ print("ok", flush=True)
 def test_ctrl_c_stops_a_long_kernel(kernel):
     setup, call = KERNEL_CALLS[kernel]
     code = KERNEL_CHILD.format(setup=setup, call=call)
-    process = subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE,
-                               stderr=subprocess.PIPE, text=True)
-    watchdog = threading.Timer(CHILD_SECONDS, process.kill)
-    watchdog.start()
-    try:
-        assert process.stdout.readline().strip() == "running"
+    with running_child(code) as process:
         time.sleep(1.0)  # the kernel is running
         process.send_signal(signal.SIGINT)
         out, errors = process.communicate()
-    finally:
-        watchdog.cancel()
-        process.kill()
     assert out.split() == ["interrupted", "(1,", "3)", "ok"], (kernel, out, errors)
 
 

@@ -10,7 +10,7 @@ from anywhere.
 import datetime
 import io
 from html import escape
-from typing import Any, Dict, List, Optional
+from typing import Any, Callable, Dict, List, Optional
 
 from ternavik._errors import InputError
 
@@ -35,6 +35,15 @@ def chart_svg(kind: str, request: Dict[str, Any]) -> str:
     if kind == "smaa":
         return _svg(_library.smaa_figure(request))
     raise InputError(f"unknown chart {kind!r}")
+
+
+def _figure(draw: Callable[[Any], Any], argument: Any) -> str:
+    """draw(argument) as an inline figure, or a note of why it cannot be drawn
+    (no matplotlib): the rest of the report stands without it."""
+    try:
+        return "<figure>" + _svg(draw(argument)) + "</figure>"
+    except ImportError as error:
+        return f"<p class='note'>{escape(str(error))}</p>"
 
 
 def _number(value: Optional[float]) -> str:
@@ -93,10 +102,7 @@ def html_report(request: Dict[str, Any]) -> str:
                  + _table(["method", *labels],
                           [[a, *(_number(v) for v in row)]
                            for a, row in zip(labels, result["correlation"])]))
-    try:
-        parts.append("<figure>" + _svg(_library.rank_figure(result)) + "</figure>")
-    except ImportError as error:
-        parts.append(f"<p class='note'>{escape(str(error))}</p>")
+    parts.append(_figure(_library.rank_figure, result))
     if "sensitivity" in result:
         sens = result["sensitivity"]
         parts.append(f"<h2>Sensitivity of the {escape(sens['method'])} ranking</h2>" + _table(
@@ -105,10 +111,7 @@ def html_report(request: Dict[str, Any]) -> str:
             [[c, _number(b), "never" if s is None else _number(s), t or ""]
              for c, b, s, t in zip(sens["criteria"], sens["base_weight"],
                                    sens["switch_weight"], sens["top_at_switch"])]))
-        try:
-            parts.append("<figure>" + _svg(_library.sensitivity_figure(request)) + "</figure>")
-        except ImportError as error:
-            parts.append(f"<p class='note'>{escape(str(error))}</p>")
+        parts.append(_figure(_library.sensitivity_figure, request))
     if "smaa" in result:
         smaa = result["smaa"]
         parts.append(f"<h2>SMAA rank acceptability ({escape(smaa['method'])}, "
@@ -116,10 +119,7 @@ def html_report(request: Dict[str, Any]) -> str:
                          ["alternative", *(f"rank {r}" for r in smaa["ranks"])],
                          [[a, *(_number(v) for v in row)]
                           for a, row in zip(smaa["alternatives"], smaa["acceptability"])]))
-        try:
-            parts.append("<figure>" + _svg(_library.smaa_figure(request)) + "</figure>")
-        except ImportError as error:
-            parts.append(f"<p class='note'>{escape(str(error))}</p>")
+        parts.append(_figure(_library.smaa_figure, request))
     parts.append("<h2>Data</h2>" + _table(
         ["alternative", *result["criteria"]],
         [[str(a), *(str(c) for c in row)] for a, row in zip(table.get("alternatives", []),

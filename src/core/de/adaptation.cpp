@@ -56,28 +56,14 @@ struct PbestTrial {
     }
 };
 
-// The same Philox-block scheme as the fixed makers: each block of
-// (b, generation, trial stream) seeds the fast streams of trials 4b .. 4b + 3,
-// and a few blocks are derived at once, so their derivations overlap.
+// Each trial from its own counter stream, as the fixed makers draw theirs.
 template <class Trial, class Repair>
 void make_adaptive_trials(const AdaptiveInputs& in, const TrialDraws& draws, std::uint64_t begin,
                           std::uint64_t end, double* trial) {
     const std::uint64_t dims = in.base.dimensions;
-    constexpr std::uint64_t per_block = 4, blocks = 4;
-    PhiloxBlock words[blocks];
-    const std::uint64_t last_block = (end + per_block - 1) / per_block;
-    for (std::uint64_t b = begin / per_block; b < last_block; b += blocks) {
-        const unsigned count = static_cast<unsigned>(std::min(blocks, last_block - b));
-        philox4x64_run(b, draws.generation, static_cast<std::uint64_t>(Stream::trial), 0,
-                       draws.key, count, words);
-        for (unsigned n = 0; n < count; ++n)
-            for (unsigned w = 0; w < per_block; ++w) {
-                const std::uint64_t i = (b + n) * per_block + w;
-                if (i < begin || i >= end) continue;
-                WyRand own(words[n][w]);
-                Trial::template make<Repair>(own, in, i, trial + i * dims);
-            }
-    }
+    for_each_counter_trial(draws, begin, end, [&in, trial, dims](auto& own, std::uint64_t i) {
+        Trial::template make<Repair>(own, in, i, trial + i * dims);
+    });
 }
 
 #if defined(__x86_64__) || defined(__i386__)

@@ -1,7 +1,5 @@
 #include "core/de/trial_generation.hpp"
 
-#include <algorithm>
-
 #include "runtime/parallel_for.hpp"
 
 namespace ternavik {
@@ -22,24 +20,9 @@ void make_trials(const TrialInputs& in, const TrialDraws& draws, std::uint64_t b
         return;
     }
     if (draws.seeding == Seeding::counter) {
-        // Each Philox block of (b, generation, trial stream) under the run's
-        // key seeds the fast streams of trials 4b .. 4b + 3, one word each;
-        // a few blocks are derived at once, so their derivations overlap.
-        constexpr std::uint64_t per_block = 4, blocks = 4;
-        PhiloxBlock words[blocks];
-        const std::uint64_t last_block = (end + per_block - 1) / per_block;
-        for (std::uint64_t b = begin / per_block; b < last_block; b += blocks) {
-            const unsigned count = static_cast<unsigned>(std::min(blocks, last_block - b));
-            philox4x64_run(b, draws.generation, static_cast<std::uint64_t>(Stream::trial), 0,
-                           draws.key, count, words);
-            for (unsigned n = 0; n < count; ++n)
-                for (unsigned w = 0; w < per_block; ++w) {
-                    const std::uint64_t i = (b + n) * per_block + w;
-                    if (i < begin || i >= end) continue;
-                    WyRand own(words[n][w]);
-                    make_trial<M, Donors, C, R>(own, in, i, trial + i * dims);
-                }
-        }
+        for_each_counter_trial(draws, begin, end, [&in, trial, dims](auto& own, std::uint64_t i) {
+            make_trial<M, Donors, C, R>(own, in, i, trial + i * dims);
+        });
         return;
     }
     // Seeding::thread_stream. A piece runs on one thread, but thread_rng() is

@@ -1,4 +1,5 @@
 #pragma once
+#include <algorithm>
 #include <cstdint>
 
 #include "core/de/config.hpp"
@@ -61,6 +62,32 @@ struct TrialDraws {
     PhiloxKey key;                          // Seeding::counter
     std::uint64_t generation = 0;           // Seeding::counter
 };
+
+// Calls make(rng, i) for each trial i in [begin, end), rng a fast stream of
+// the trial's own: each Philox block of (b, generation, trial stream) under
+// the run's key seeds the streams of trials 4b .. 4b + 3, one word each; a
+// few blocks are derived at once, so their derivations overlap. A trial's
+// draws so depend on its index alone, never on how the rows are split.
+template <class MakeTrial>
+[[gnu::always_inline]] inline void for_each_counter_trial(const TrialDraws& draws,
+                                                          std::uint64_t begin, std::uint64_t end,
+                                                          MakeTrial&& make) {
+    constexpr std::uint64_t per_block = 4, blocks = 4;
+    PhiloxBlock words[blocks];
+    const std::uint64_t last_block = (end + per_block - 1) / per_block;
+    for (std::uint64_t b = begin / per_block; b < last_block; b += blocks) {
+        const unsigned count = static_cast<unsigned>(std::min(blocks, last_block - b));
+        philox4x64_run(b, draws.generation, static_cast<std::uint64_t>(Stream::trial), 0,
+                       draws.key, count, words);
+        for (unsigned n = 0; n < count; ++n)
+            for (unsigned w = 0; w < per_block; ++w) {
+                const std::uint64_t i = (b + n) * per_block + w;
+                if (i < begin || i >= end) continue;
+                WyRand own(words[n][w]);
+                make(own, i);
+            }
+    }
+}
 
 // Makes the trial rows [begin, end) into `trial` (row i at trial + i * dims).
 // With Seeding::run_generator the rows are made in order from the one
