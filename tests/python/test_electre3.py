@@ -1,12 +1,13 @@
-"""ELECTRE III against a hand-worked case, a plain NumPy model written here
-from the textbook formulas, the metamorphic properties every ranking method
-keeps, and the inputs it must refuse."""
+"""ELECTRE III against a hand-worked case, a published worked example, a plain
+NumPy model written here from the textbook formulas, the metamorphic properties
+every ranking method keeps, and the inputs it must refuse."""
 
 import numpy as np
 import pytest
 from hypothesis import given, settings, strategies as st
 
 from ternavik import InputError, _engine
+from ternavik._outranking import _electre3_exploited
 from ternavik.methods import electre3
 
 PROPERTY = settings(max_examples=120, deadline=None, derandomize=True)
@@ -94,6 +95,53 @@ def test_hand_worked_three_alternatives():
     assert r.descending.tolist() == [1, 2, 2] and r.ascending.tolist() == [1, 3, 2]
     assert r.relation.tolist() == [["I", "P", "P"], ["-", "I", "-"], ["-", "P", "I"]]
     assert r.rank.tolist() == [1, 3, 2]
+
+
+# Giannoulis, C. and Ishizaka, A. (2010), "A Web-based decision support system
+# with ELECTRE III for a personalised ranking of British universities",
+# Decision Support Systems 48, 488-497: Example 1 (Table 1 performances, Table 2
+# thresholds and weights), Table 3 (credibility) and Table 5 (final ranking).
+# All five criteria are benefits. Its thresholds are fractions of the first
+# alternative's own performance (q_i(z_i(A)) in the paper), constant within row
+# A, so row A is exactly row A of a call with those constant thresholds.
+UNIVERSITIES = np.array([[947, 79, 400, 228, 69.7], [1406, 64, 350, 204, 47.6],
+                         [677, 90, 300, 349, 61.8], [561, 65, 247, 188, 52.3],
+                         [1006, 88, 352, 437, 65.8], [765, 77, 280, 198, 55.6]])
+UNIVERSITY_THRESHOLDS = {"q": [.1, .1, .1, .1, .05], "p": [.2] * 5, "v": [.4, .5, .4, .3, .4]}
+
+
+def university_credibility(x):
+    fractions = {key: np.array(value) for key, value in UNIVERSITY_THRESHOLDS.items()}
+    return np.array([electre3(x, [.1, .3, .3, .2, .1], "+++++",
+                              **{key: f * x[a] for key, f in fractions.items()}).credibility[a]
+                     for a in range(len(x))])
+
+
+def test_published_university_example():
+    sigma = university_credibility(UNIVERSITIES)
+    # Table 3 as printed, to its two decimals (0.0053 to four), but for
+    # sigma(U4, U6), printed 0.22. By hand: g = (204, 12, 33, 10, 3.3) against
+    # U4's q = (56.1, 6.5, 24.7, 18.8, 2.615) and p = (112.2, 13, 49.4, 37.6, 10.46):
+    # C = 0.3 * 1/6.5 + 0.3 * 16.4/24.7 + 0.2 + 0.1 * 7.16/7.845 = 0.5366; the first
+    # criterion's discordance 91.8/112.2 = 0.818 exceeds it: 0.5366 * 0.182/0.4634.
+    # U6's first performance 764 instead of 765 would give the printed 0.22.
+    # sigma(U3, U1) checks the veto product: C = 0.5481, d1 = 134.6/135.4 and
+    # d3 = 40/60, 0.5481 * (0.8/135.4) / 0.4519 * (1/3) / 0.4519 = 0.0053.
+    table3 = np.array([[1, 0, 0, 1, 0, 1], [0, 1, 0, .97, 0, .62], [.0053, 0, 1, 1, 0, .97],
+                       [0, 0, 0, 1, 0, .21], [.88, .11, 1, 1, 1, 1], [0, 0, 0, 1, 0, 1]])
+    np.testing.assert_allclose(sigma, table3, rtol=0, atol=5e-3)
+    assert abs(sigma[2, 0] - .0053) < 5e-5
+    modified = UNIVERSITIES.copy()
+    modified[5, 0] = 764
+    assert round(university_credibility(modified)[3, 5], 2) == 0.22
+    # Table 5: U5 is preferred to all, U1 I U3, U2 incomparable to both, those
+    # three preferred to U6 and U4, U6 preferred to U4; its P+ counts per row.
+    # Example 2: the descending distillation's first distillate is U5 alone.
+    down, _, relation, rank = _electre3_exploited(sigma, -0.15, 0.30)
+    assert relation.tolist() == [list(row) for row in ("IRIP-P", "RIRP-P", "IRIP-P",
+                                                        "---I--", "PPPPIP", "---P-I")]
+    assert (relation == "P").sum(axis=1).tolist() == [2, 2, 2, 0, 5, 1]
+    assert rank.tolist() == [2, 2, 2, 6, 1, 5] and np.flatnonzero(down == 1).tolist() == [4]
 
 
 @PROPERTY
