@@ -511,8 +511,12 @@ def electre3(data: Any, weights: Any, kinds: Any, *, q: Any = 0.0, p: Any = 0.0,
 
     The descending distillation takes the best qualified alternatives first,
     the ascending one the worst first (see ``Electre3Result``); both use the
-    discrimination threshold s(x) = alpha x + beta. The final partial
-    preorder is their intersection.
+    discrimination threshold s(x) = alpha x + beta: at cut level lambda, a
+    outranks b when sigma(a, b) > lambda and sigma(a, b) - sigma(b, a) >
+    s(sigma(a, b)), and the next level is the largest credibility below
+    lambda - s(lambda). (Some texts evaluate s at lambda in the first test;
+    the published examples we checked give the same preorders either way.)
+    The final partial preorder is their intersection.
 
     Parameters
     ----------
