@@ -45,9 +45,7 @@ std::vector<double> discordance(const TransformedMatrix& f) {
 
 }  // namespace
 
-Outcome<std::vector<std::uint8_t>> electre1(const MethodInput& input, double c, double d) {
-    if (auto error = check_method_input(input)) return std::move(*error);
-    const std::size_t n = input.n(), m = input.m(), batch = input.batch();
+TransformedMatrix benefit_oriented(const MethodInput& input) {
     const std::vector<IndicatorKind> kinds = criterion_kinds(input);
     auto turned = transform_criteria(
         input.data,
@@ -57,12 +55,14 @@ Outcome<std::vector<std::uint8_t>> electre1(const MethodInput& input, double c, 
             return true;
         },
         "");
-    const TransformedMatrix& f = turned.value();
-    std::vector<double> weights = weight_rows(input);
-    for (std::size_t k = 0; k < batch; ++k) {
-        const double total = sum_in_order(weights.data() + k * m, m);
-        for (std::size_t j = 0; j < m; ++j) weights[k * m + j] = weights[k * m + j] / total;
-    }
+    return std::move(turned.value());
+}
+
+Outcome<std::vector<std::uint8_t>> electre1(const MethodInput& input, double c, double d) {
+    if (auto error = check_method_input(input)) return std::move(*error);
+    const std::size_t n = input.n(), m = input.m(), batch = input.batch();
+    const TransformedMatrix f = benefit_oriented(input);
+    const std::vector<double> weights = unit_weight_rows(input);
     const std::vector<double> loss = discordance(f);
     std::vector<std::uint8_t> outranks(allocation_elements({batch, n, n}, 1), 0);
     run_split(n, batch * n * n * m, [&](std::size_t begin, std::size_t end) {

@@ -58,27 +58,14 @@ Outcome<BatchScores> electre3_credibility(const MethodInput& input,
     if (auto error = check_method_input(input)) return std::move(*error);
     const std::size_t n = input.n(), m = input.m(), batch = input.batch();
     if (auto error = check_thresholds(thresholds, m)) return std::move(*error);
-    const std::vector<IndicatorKind> kinds = criterion_kinds(input);
-    auto turned = transform_criteria(
-        input.data,
-        [&](std::size_t j, double* column, std::size_t rows) {
-            if (kinds[j] != IndicatorKind::Benefit)
-                for (std::size_t i = 0; i < rows; ++i) column[i] = -column[i];
-            return true;
-        },
-        "");
-    const TransformedMatrix& f = turned.value();
+    const TransformedMatrix f = benefit_oriented(input);
     std::vector<double> q(m), p(m), v(m);
     for (std::size_t j = 0; j < m; ++j) {
         q[j] = thresholds.q[j] / 2.0;
         p[j] = thresholds.p[j] / 2.0;
         v[j] = thresholds.v[j] / 2.0;
     }
-    std::vector<double> weights = weight_rows(input);
-    for (std::size_t k = 0; k < batch; ++k) {
-        const double total = sum_in_order(weights.data() + k * m, m);
-        for (std::size_t j = 0; j < m; ++j) weights[k * m + j] = weights[k * m + j] / total;
-    }
+    const std::vector<double> weights = unit_weight_rows(input);
     BatchScores credibility(allocation_elements({batch, n, n}));
     // Row a's partial concordances and discordances (m x n each) do not
     // depend on the weights: computed once, then combined per weight vector.

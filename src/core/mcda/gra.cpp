@@ -14,9 +14,6 @@
 
 namespace ternavik::mcda {
 
-namespace {
-
-// Each weight vector divided by its own sum (in criterion order).
 std::vector<double> unit_weight_rows(const MethodInput& input) {
     std::vector<double> rows = weight_rows(input);
     const std::size_t m = input.m();
@@ -26,8 +23,6 @@ std::vector<double> unit_weight_rows(const MethodInput& input) {
     }
     return rows;
 }
-
-}  // namespace
 
 Outcome<BatchScores> gra(const MethodInput& input, double zeta) {
     if (auto error = check_method_input(input)) return std::move(*error);

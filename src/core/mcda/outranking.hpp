@@ -6,9 +6,18 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/mcda/column_pass.hpp"
 #include "core/mcda/methods.hpp"
 
 namespace ternavik::mcda {
+
+// Each weight vector divided by its own sum (in criterion order): the
+// outranking methods read weights as shares of the whole.
+std::vector<double> unit_weight_rows(const MethodInput& input);
+
+// The criteria as columns where more is better: cost criteria negated.
+// Pairwise differences are then read the same way on every criterion.
+TransformedMatrix benefit_oriented(const MethodInput& input);
 
 // PROMETHEE's leaving (positive) and entering (negative) flows, K x n each:
 // positive_i = (sum_j w_j plus_ij) / (n - 1), negative_i likewise with
