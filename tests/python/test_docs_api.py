@@ -177,3 +177,19 @@ def test_guide_block_runs(tmp_path, where, code):
                           text=True, timeout=300, env={**__import__("os").environ,
                                                        "MPLBACKEND": "Agg"})
     assert done.returncode == 0, f"docs/{where}:\n{done.stderr}"
+
+
+def _command_lines():
+    """The `ternavik ...` lines of the command-line guide's example block."""
+    text = (DOCS / "cli.md").read_text(encoding="utf-8")
+    block = re.search(r"```text\n(.*?)```", text, re.S)
+    return [line for line in block.group(1).splitlines() if line.startswith("ternavik ")]
+
+
+@pytest.mark.parametrize("line", _command_lines())
+def test_command_line_guide_examples_run(line):
+    command = line.replace("ternavik ", f"{sys.executable} -m ternavik ", 1)
+    done = subprocess.run(command, shell=True, cwd=ROOT, capture_output=True, text=True,
+                          timeout=300)
+    assert done.returncode == 0, (line, done.stderr)
+    assert done.stdout.strip(), line
