@@ -70,7 +70,8 @@ def differential_evolution(func: Any, bounds: Any, args: Tuple[Any, ...] = (),
     - ``bounds_handling``: ``"reinitialize"`` (redraw a mutant component that
       left the box, SciPy's rule) or ``"clip"`` (move it to the nearest bound).
     - ``maxfev`` stops before a generation that would exceed this many
-      evaluations; ``maxtime`` stops after the generation that passes this
+      evaluations (the initial population is always evaluated whole, so a
+      budget below its size still spends that much); ``maxtime`` stops after the generation that passes this
       many seconds. ``message`` says which rule ended the run.
     - ``progress=True`` shows a tqdm bar with the best value so far.
     - ``workers`` also takes a ``concurrent.futures.Executor`` or a
