@@ -70,7 +70,7 @@ def run_ahp(args: argparse.Namespace) -> None:
 
 def run_smaa(args: argparse.Namespace) -> None:
     """The `smaa` subcommand."""
-    from .cli import _heading, _parse_kinds, _prepare, _print_matrix, _source
+    from .cli import _heading, _parse_kinds, _prepare, _print_matrix, _source, save_figure
     from ._smaa import smaa
     if args.samples < 1:
         raise InputError(f"--samples must be at least 1, got {args.samples}")
@@ -82,12 +82,10 @@ def run_smaa(args: argparse.Namespace) -> None:
     if args.plot:
         try:
             figure = result.plot()
-            figure.axes[0].set_xticklabels(kept)
-            figure.savefig(args.plot)
         except ImportError as error:
             raise InputError(str(error)) from None
-        except (OSError, ValueError) as error:
-            raise InputError(f"cannot write the plot to {args.plot!r}: {error}") from None
+        figure.axes[0].set_xticklabels(kept)
+        save_figure(figure, args.plot)
     ranks = [str(r + 1) for r in range(len(kept))]
     if args.csv:
         writer = csv.writer(sys.stdout, lineterminator="\n")

@@ -308,6 +308,11 @@ def _save_rank_plot(path: str, ranks: npt.NDArray[np.int64], alternatives: List[
         figure = plot_ranks(ranks, alternatives, names)
     except ImportError as error:
         raise InputError(str(error)) from None
+    save_figure(figure, path)
+
+
+def save_figure(figure: Any, path: str) -> None:
+    """A picture written to exactly the file --plot names (its format from the suffix)."""
     if os.path.isdir(path):
         raise InputError(f"--plot needs a file name, and {path!r} is a folder; "
                          f"give a path such as {os.path.join(path, 'ranks.png')!r}")

@@ -65,6 +65,19 @@ def test_smaa_csv_rows_are_shares_and_the_plot_is_written(tmp_path, capsys):
     assert capsys.readouterr().out == "\n".join(",".join(r) for r in rows) + "\n"
 
 
+def test_smaa_plot_goes_to_exactly_the_path_given(tmp_path, capsys):
+    pytest.importorskip("matplotlib")
+    argv = ["smaa", write(tmp_path, PHONES), "--kinds", "-++", "--samples", "50", "--plot"]
+    assert main([*argv, str(tmp_path / "chart")]) == 0
+    assert (tmp_path / "chart").stat().st_size > 0 and not (tmp_path / "chart.png").exists()
+    folder = tmp_path / "pictures"
+    folder.mkdir()
+    capsys.readouterr()
+    assert main([*argv, str(folder)]) == 2
+    assert "is a folder" in capsys.readouterr().err
+    assert not (tmp_path / "pictures.png").exists()
+
+
 def test_smaa_table_and_refusals(tmp_path, capsys):
     path = write(tmp_path, PHONES)
     assert main(["smaa", path, "--kinds", "-++", "--samples", "200", "--seed", "1",
