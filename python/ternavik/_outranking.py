@@ -13,6 +13,7 @@ import numpy as np
 import numpy.typing as npt
 
 from . import _engine
+from ._criteria import align, is_keyed
 from ._errors import InputError
 from ._optional import import_optional, is_series
 
@@ -144,7 +145,7 @@ def promethee1(data: Any, weights: Any, kinds: Any, *, preference: Any = "usual"
     prep = methods._prepared(data, weights, kinds, nan_policy, "PROMETHEE I", methods.ANY)
     m = prep.values.shape[1]
     codes = methods._preference_codes(preference, m)
-    qs, ps, ss = (methods._per_criterion_floats(x, m, name)
+    qs, ps, ss = (methods._per_criterion_floats(x, prep.matrix.criteria, name)
                   for x, name in ((q, "q"), (p, "p"), (s, "s")))
     methods._check_thresholds(codes, qs, ps, ss, prep.matrix.criteria.name)
     plus, minus = _engine.promethee1_flows(prep.values, _normalised(prep.weights), prep.codes,
@@ -409,21 +410,25 @@ class Electre3Result(NamedTuple):
     rank: Any
 
 
-def _veto_values(v: Any, m: int) -> npt.NDArray[np.float64]:
+def _veto_values(v: Any, criteria: Any) -> npt.NDArray[np.float64]:
     """Veto thresholds as m floats: None (for all or for one criterion) is +inf, no veto."""
     if v is None:
-        return np.full(m, np.inf)
+        return np.full(len(criteria), np.inf)
+    if is_keyed(v):
+        v = align(v, criteria, "v")
     if isinstance(v, (list, tuple)):
         v = [np.inf if x is None else x for x in v]
-    out: npt.NDArray[np.float64] = _common()._per_criterion_floats(v, m, "v")
+    out: npt.NDArray[np.float64] = _common()._per_criterion_floats(v, criteria, "v")
     return out
 
 
-def _pseudo_criteria(q: Any, p: Any, v: Any, m: int, name: Any) -> Any:
+def _pseudo_criteria(q: Any, p: Any, v: Any, criteria: Any) -> Any:
     """q, p and v as m floats each, checked criterion by criterion."""
     methods = _common()
-    qs, ps = methods._per_criterion_floats(q, m, "q"), methods._per_criterion_floats(p, m, "p")
-    vs = _veto_values(v, m)
+    qs = methods._per_criterion_floats(q, criteria, "q")
+    ps = methods._per_criterion_floats(p, criteria, "p")
+    vs = _veto_values(v, criteria)
+    name = criteria.name
     for j, (qj, pj, vj) in enumerate(zip(qs.tolist(), ps.tolist(), vs.tolist())):
         if not (math.isfinite(qj) and math.isfinite(pj) and 0.0 <= qj <= pj <= vj):
             raise InputError(f"ELECTRE III needs 0 <= q <= p <= v with q and p finite "
@@ -525,7 +530,8 @@ def electre3(data: Any, weights: Any, kinds: Any, *, q: Any = 0.0, p: Any = 0.0,
         missing value has no place in a pairwise comparison.
     q, p : float or array-like
         Indifference and preference thresholds, one value or one per
-        criterion, in the criterion's units, 0 <= q <= p.
+        criterion (by label for a mapping or Series), in the criterion's
+        units, 0 <= q <= p.
     v : float, array-like or None
         Veto thresholds (v >= p); None, or None or inf for one criterion,
         means no veto there.
@@ -561,8 +567,8 @@ def electre3(data: Any, weights: Any, kinds: Any, *, q: Any = 0.0, p: Any = 0.0,
         raise InputError(f"the discrimination threshold alpha x + beta must be positive on "
                          f"[0, 1]; got alpha={alpha!r}, beta={beta!r}")
     prep = methods._prepared(data, weights, kinds, nan_policy, "ELECTRE III", methods.ANY)
-    n, m = prep.values.shape
-    qs, ps, vs = _pseudo_criteria(q, p, v, m, prep.matrix.criteria.name)
+    n = prep.values.shape[0]
+    qs, ps, vs = _pseudo_criteria(q, p, v, prep.matrix.criteria)
     flat = _engine.electre3_credibility(prep.values, prep.weights, prep.codes,
                                         _threshold_units(prep, qs), _threshold_units(prep, ps),
                                         _threshold_units(prep, vs))

@@ -54,7 +54,7 @@ import numpy as np
 import numpy.typing as npt
 
 from . import _engine
-from ._criteria import Criteria
+from ._criteria import Criteria, align, is_keyed
 from ._domain import (ANY, LOGARITHMIC, POSITIVE_ONLY, ZAVADSKAS_TURSKIS, Domain,
                       NONNEGATIVE_ONLY, check as check_domain)
 from ._errors import InputError
@@ -221,11 +221,19 @@ def _shaped(scores: npt.NDArray[np.float64], prepared: _Prepared, name: str,
     return Scores(out, higher_is_better)
 
 
-def _per_criterion_floats(value: Any, m: int, what: str) -> npt.NDArray[np.float64]:
-    """A scalar or one value per criterion, as m floats."""
+def _per_criterion_floats(value: Any, criteria: Criteria, what: str) -> npt.NDArray[np.float64]:
+    """A scalar or one value per criterion, as m floats; a mapping or Series
+    is matched to the criteria by label, as weights and kinds are."""
+    m = len(criteria)
     if isinstance(value, (int, float)):
         return np.array([float(value)] * m, dtype=np.float64)
-    out = np.asarray(value, dtype=np.float64)
+    if is_keyed(value):
+        value = align(value, criteria, what)
+    try:
+        out = np.asarray(value, dtype=np.float64)
+    except (TypeError, ValueError):
+        raise InputError(f"{what} must be a number or one number per criterion, "
+                         f"got {value!r}") from None
     if out.ndim == 0:
         out = np.array([float(out)] * m, dtype=np.float64)
     if out.shape != (m,):
@@ -409,8 +417,8 @@ def promethee2(data: Any, weights: Any, kinds: Any, *, preference: Any = "usual"
     "usual" (d > 0), "u-shape" (d > q), "v-shape" (d * (1 / p) up to p, then 1),
     "level" (0.5 for q < d <= p, 1 above p), "linear" ((d - q) * (1 / (p - q)) for
     q < d <= p, 1 above p) or "gaussian" (1 - exp(-d^2 / (2 s^2)) for d > 0).
-    ``q``, ``p`` and ``s`` are one value or one per criterion, in the
-    criterion's units. The weights are divided by their sum first. With
+    ``q``, ``p`` and ``s`` are one value or one per criterion (by label for a
+    mapping or Series), in the criterion's units. The weights are divided by their sum first. With
     d_ik = x_i - x_k (x_k - x_i on cost criteria), plus_ij = sum_k P_j(d_ik) and
     minus_ij = sum_k P_j(d_ki); the flow is
     (sum_j w_j plus_ij) / (n - 1) - (sum_j w_j minus_ij) / (n - 1), criteria in order.
@@ -427,7 +435,8 @@ def promethee2(data: Any, weights: Any, kinds: Any, *, preference: Any = "usual"
     prep = _prepared(data, weights, kinds, nan_policy, "PROMETHEE II", ANY, unit_weights=True)
     m = prep.values.shape[1]
     codes = _preference_codes(preference, m)
-    qs, ps, ss = (_per_criterion_floats(x, m, name) for x, name in ((q, "q"), (p, "p"), (s, "s")))
+    qs, ps, ss = (_per_criterion_floats(x, prep.matrix.criteria, name)
+                  for x, name in ((q, "q"), (p, "p"), (s, "s")))
     _check_thresholds(codes, qs, ps, ss, prep.matrix.criteria.name)
     flows = _engine.promethee2_scores(prep.values, prep.weights, prep.codes, codes,
                                       prep.tamed(qs), prep.tamed(ps), prep.tamed(ss))
@@ -701,7 +710,7 @@ def spotis(data: Any, weights: Any, kinds: Any, *, bounds: Any = None, esp: Any 
             raise InputError(f"bounds must have shape ({m}, 2), got {limits.shape}")
         limits = p.tamed(limits)
     ideal = (np.where(codes == 1, limits[:, 1], limits[:, 0]) if esp is None
-             else p.tamed(_per_criterion_floats(esp, m, "esp")))
+             else p.tamed(_per_criterion_floats(esp, p.matrix.criteria, "esp")))
     if bounds is None and esp is None:
         # A constant criterion has no range to measure in: it separates
         # nobody, so it is left out rather than divided by zero.

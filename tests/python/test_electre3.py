@@ -231,6 +231,19 @@ def test_batches_labels_and_left_out_rows():
     assert batch.rank[1].tolist() == one.rank.tolist()
 
 
+def test_thresholds_by_label_follow_the_criteria_not_their_order():
+    pd = pytest.importorskip("pandas")
+    df = pd.DataFrame({"g": [10, 8, 2], "c": [5, 6, 1]}, index=list("abc"))
+    by_label = electre3(df, [1, 1], "+-", q=pd.Series({"c": 0, "g": 0.5}),
+                        p={"c": 1, "g": 2}, v={"c": None, "g": 9})
+    by_position = electre3(df, [1, 1], "+-", q=[0.5, 0], p=[2, 1], v=[9, None])
+    assert by_label.credibility.equals(by_position.credibility)
+    with pytest.raises(InputError, match="no entry for criteria 'c'"):
+        electre3(df, [1, 1], "+-", p={"g": 2})
+    with pytest.raises(InputError, match="q must be a number"):
+        electre3(df, [1, 1], "+-", q="a", p=2)
+
+
 @pytest.mark.parametrize("options, message", [
     ({"q": 2, "p": 1}, r"criterion 'y': q=2.0, p=1.0"),
     ({"q": -1, "p": 1}, r"criterion 'y': q=-1.0"),

@@ -119,6 +119,26 @@ def test_promethee1_relation_follows_the_flows_pair_by_pair(problem):
         np.zeros(x.shape[1]), np.zeros(x.shape[1]), np.ones(x.shape[1]))[0], rtol=0, atol=1e-15)
 
 
+@pytest.mark.parametrize("name, options, keyed", [
+    ("promethee1", {"preference": "linear", "q": [0.5, 0], "p": [4, 1]},
+     {"q": {"c": 0, "g": 0.5}, "p": {"c": 1, "g": 4}}),
+    ("promethee2", {"preference": "linear", "q": [0.5, 0], "p": [4, 1]},
+     {"q": {"c": 0, "g": 0.5}, "p": {"c": 1, "g": 4}}),
+    ("spotis", {"bounds": [[0, 10], [0, 10]], "esp": [10, 0]},
+     {"esp": {"c": 0, "g": 10}}),
+])
+def test_per_criterion_options_by_label_follow_the_criteria(name, options, keyed):
+    pd = pytest.importorskip("pandas")
+    from ternavik import methods
+    df = pd.DataFrame({"g": [10, 8, 2], "c": [5, 6, 1]}, index=list("abc"))
+    by_position = getattr(methods, name)(df, [1, 2], "+-", **options)
+    by_label = getattr(methods, name)(df, [1, 2], "+-", **{**options, **keyed})
+    series = {k: pd.Series(v) for k, v in keyed.items()}
+    assert str(by_label) == str(by_position)
+    assert str(getattr(methods, name)(df, [1, 2], "+-", **{**options, **series})) == \
+        str(by_position)
+
+
 def test_promethee1_incomparable_pair_labels_and_picture():
     pd = pytest.importorskip("pandas")
     # x and y are extreme, z the middle: the ramps give z smaller flows both
