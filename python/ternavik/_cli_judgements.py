@@ -27,18 +27,37 @@ def _ratio(cell: str, where: str) -> float:
             from None
 
 
+def _is_ratio(cell: str) -> bool:
+    try:
+        _ratio(cell, "")
+    except InputError:
+        return False
+    return True
+
+
 def read_pairwise(path: str, delimiter: Any) -> Any:
     """A square CSV of judgements: a header of criteria, optionally a first column of them."""
+    from ._data import check_unique
     from .cli import _read_rows, _shown
     rows = _read_rows(path, delimiter)
     if len(rows) < 2:
         raise InputError(f"{_shown(path)} needs a header row of criteria and one row each")
     header, body = rows[0], rows[1:]
-    skip = 1 if len(header) == len(body) + 1 else 0
+    for line, row in enumerate(body, start=2):
+        if len(row) != len(header):
+            raise InputError(f"{_shown(path)} row {line} has {len(row)} cells, "
+                             f"the header has {len(header)}")
+    # A first column of names: an empty corner, or names where numbers would be.
+    skip = 1 if header[0] == "" or not all(_is_ratio(row[0]) for row in body) else 0
     criteria = header[skip:]
-    if len(body) != len(criteria) or any(len(row) != len(header) for row in body):
+    if len(body) != len(criteria):
         raise InputError(f"{_shown(path)} is not square: {len(criteria)} criteria in the "
                          f"header, {len(body)} rows")
+    check_unique(criteria)
+    names = [row[0] for row in body] if skip else criteria
+    if names != criteria:
+        raise InputError(f"{_shown(path)} names its rows {', '.join(names)} but its columns "
+                         f"{', '.join(criteria)}: both must list the criteria in one order")
     values = [[_ratio(cell, f"{_shown(path)} row {i + 2}, column {criteria[j]!r}")
                for j, cell in enumerate(row[skip:])] for i, row in enumerate(body)]
     return criteria, np.array(values, dtype=np.float64)

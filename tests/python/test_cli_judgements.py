@@ -43,6 +43,13 @@ def test_ahp_table_says_whether_the_judgements_are_consistent(tmp_path, capsys):
     (",a,b\na,1,x\nb,1,1\n", "not a number or a fraction"),
     (",a,b\na,1,1/0\nb,1,1\n", "not a number or a fraction"),
     (",a,b\na,1,2\nb,2,1\n", "not reciprocal"),
+    # Row names must be the header's criteria, in its order.
+    (",a,b,c\na,1,2,4\nb,1/2,1,2\nd,1/4,1/2,1\n", "names its rows a, b, d"),
+    (",a,b\nb,1/2,1\na,1,2\n", "names its rows b, a"),
+    (",a,a\na,1,1\na,1,1\n", "'a' occurs more than once"),
+    (",a,b,c\na,1,2\nb,1/2,1,2\nc,1/4,1/2,1\n", "row 2 has 3 cells, the header has 4"),
+    (",a,b\na,1,2\nb,1/2,1\nc,1,1\n", "2 criteria in the header, 3 rows"),
+    ("a,b,c\n1,2,4\n1/2,1,2\n", "3 criteria in the header, 2 rows"),
 ])
 def test_ahp_mistakes_are_one_line_and_status_two(tmp_path, capsys, text, message):
     assert main(["ahp", write(tmp_path, text)]) == 2
