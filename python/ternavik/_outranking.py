@@ -34,6 +34,13 @@ def _normalised(weights: npt.NDArray[np.float64]) -> npt.NDArray[np.float64]:
     return np.ascontiguousarray(weights / weights.sum(axis=1, keepdims=True))
 
 
+def _stacked(rows: List[Any], *empty: Any) -> Any:
+    """The per-weight-vector results stacked part by part, or ``empty`` for
+    an empty (0, m) batch of weights, which the other methods answer with
+    (0, n) scores."""
+    return tuple(np.stack(part) for part in zip(*rows)) if rows else empty
+
+
 def _labelled_square(values: Any, prepared: Any) -> Any:
     """An n x n array labelled by the kept alternatives on both axes."""
     matrix = prepared.matrix
@@ -151,7 +158,9 @@ def promethee1(data: Any, weights: Any, kinds: Any, *, preference: Any = "usual"
     plus, minus = _engine.promethee1_flows(prep.values, _normalised(prep.weights), prep.codes,
                                            codes, prep.tamed(qs), prep.tamed(ps),
                                            prep.tamed(ss))
-    relation = np.stack([_relation(a, b) for a, b in zip(plus, minus)])
+    n = prep.values.shape[0]
+    relation, = _stacked([(_relation(a, b),) for a, b in zip(plus, minus)],
+                         np.empty((0, n, n), dtype="<U1"))
     shown = _labelled_square(relation[0], prep) if not prep.batched else relation
     return Promethee1Result(methods._shaped(plus, prep, "positive flow", True),
                             methods._shaped(minus, prep, "negative flow", False), shown)
@@ -301,7 +310,8 @@ def multimoora(data: Any, weights: Any, kinds: Any, *, nan_policy: str = "raise"
     whole = ~np.isnan(x).any(axis=1)
     parts = [_multimoora_parts(x, r, best, benefit, w, whole)
              for w in _normalised(prep.weights)]
-    ratio, reference, full, final = (np.stack(column) for column in zip(*parts))
+    none = np.empty((0, x.shape[0]))
+    ratio, reference, full, final = _stacked(parts, none, none, none, none)
     shaped = methods._shaped
     return MultimooraResult(shaped(ratio, prep, "ratio system", True),
                             shaped(reference, prep, "reference point", False),
@@ -573,8 +583,9 @@ def electre3(data: Any, weights: Any, kinds: Any, *, q: Any = 0.0, p: Any = 0.0,
                                         _threshold_units(prep, qs), _threshold_units(prep, ps),
                                         _threshold_units(prep, vs))
     sigma = flat.reshape(-1, n, n)
-    down, up, relation, final = (np.stack(part) for part in
-                                 zip(*(_electre3_exploited(s, a, b) for s in sigma)))
+    none = np.empty((0, n))
+    down, up, relation, final = _stacked([_electre3_exploited(s, a, b) for s in sigma], none,
+                                         none, np.empty((0, n, n), dtype="<U1"), none)
     shaped = methods._shaped
     descending = shaped(down, prep, "descending", False)
     ascending = shaped(up, prep, "ascending", False)

@@ -212,6 +212,16 @@ def test_multimoora_parts_equal_the_formulas(problem):
     assert got.rank.min() == 1.0
 
 
+@pytest.mark.parametrize("name", ["promethee1", "electre1", "electre3", "gra", "multimoora"])
+def test_an_empty_batch_of_weights_gives_empty_results_as_every_method_does(name):
+    from ternavik import methods
+    x = [[10.0, 5.0], [8.0, 6.0], [2.0, 1.0]]
+    result = getattr(methods, name)(x, np.empty((0, 2)), "+-")
+    for part in result if isinstance(result, tuple) else (result,):
+        assert len(part) == 0 and (not hasattr(part, "shape") or part.shape[1:] in
+                                   [(3,), (3, 3)])
+
+
 def test_multimoora_dominance_takes_two_of_three():
     # Ranks by (ratio, reference, full): a (1, 2, 1), b (2, 1, 2), c (3, 3, 3):
     # a beats b in two of three, both beat c in all three.
