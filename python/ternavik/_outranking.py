@@ -15,7 +15,7 @@ import numpy.typing as npt
 from . import _engine
 from ._criteria import align, is_keyed
 from ._errors import InputError
-from ._optional import import_optional, is_series
+from ._optional import import_optional, is_dataframe, is_series
 
 __all__ = ["Electre1Result", "Electre3Result", "MultimooraResult", "Promethee1Result",
            "electre1", "electre3", "gra", "multimoora", "promethee1", "vikor_compromise"]
@@ -378,8 +378,8 @@ def vikor_compromise(s: Any, r: Any, q: Any) -> Any:
     Returns
     -------
     list
-        Positions (index labels for Series) in order of Q; one list per row
-        for a (K, n) batch.
+        Positions (index labels for Series, column labels for a DataFrame
+        batch) in order of Q; one list per row for a (K, n) batch.
 
     Examples
     --------
@@ -387,10 +387,15 @@ def vikor_compromise(s: Any, r: Any, q: Any) -> Any:
     >>> vikor_compromise([0.2, 0.5, 0.9], [0.1, 0.3, 0.5], [0.0, 0.6, 1.0])
     [0]
     """
-    labels = list(q.index) if is_series(q) else None
+    labels = list(q.index) if is_series(q) else list(q.columns) if is_dataframe(q) else None
     s_, r_, q_ = (np.asarray(v, dtype=np.float64) for v in (s, r, q))
+    if not (s_.shape == r_.shape == q_.shape and q_.ndim in (1, 2)):
+        raise InputError(f"S, R and Q need one value per alternative each (a row per weight "
+                         f"vector for a batch), got shapes {s_.shape}, {r_.shape}, {q_.shape}")
     if q_.ndim == 2:
-        return [_compromise_positions(a, b, c) for a, b, c in zip(s_, r_, q_)]
+        chosen_rows = [_compromise_positions(a, b, c) for a, b, c in zip(s_, r_, q_)]
+        return [[labels[i] for i in chosen] if labels is not None else chosen
+                for chosen in chosen_rows]
     chosen = _compromise_positions(s_, r_, q_)
     return [labels[i] for i in chosen] if labels is not None else chosen
 

@@ -253,6 +253,13 @@ def test_vikor_compromise_labels_and_batches():
     assert got == ["a", "b"]
     assert vikor_compromise(np.array([[0.1, 0.5], [0.5, 0.1]]), np.array([[0.1, 0.5], [0.5, 0.1]]),
                             np.array([[0.0, 1.0], [1.0, 0.0]])) == [[0], [1]]
+    from ternavik.methods import vikor
+    df = pd.DataFrame({"g": [10, 8, 2, 9], "c": [5, 6, 1, 9]}, index=list("abcd"))
+    batch = vikor(df, np.array([[1.0, 1.0], [1.0, 0.0]]), "+-")
+    assert batch.compromise == [["a"], ["a", "d", "b"]]
+    for bad in [([0.2, 0.5, 0.1], [0.1, 0.3], [0.0, 1.0]), (1.0, 1.0, 1.0)]:
+        with pytest.raises(InputError, match="S, R and Q"):
+            vikor_compromise(*bad)
 
 
 ANY = st.one_of(st.none(), st.integers(-3, 3), st.floats(allow_nan=True, allow_infinity=True),
