@@ -499,14 +499,23 @@ def _local_weights(level: Mapping[Any, Any]) -> List[Tuple[Any, float, Any]]:
                 raise InputError(f"the sub-criteria of {name!r} must be a mapping")
         else:
             weight, children = node, None
-        value = float(weight)
+        try:
+            value = float(weight)
+        except (TypeError, ValueError):
+            value = math.nan
         if not (math.isfinite(value) and value >= 0.0):
             raise InputError(f"the weight of {name!r} must be finite and not negative, "
                              f"got {weight!r}")
         entries.append((name, value, children))
-    total = math.fsum(value for _, value, _ in entries)
-    if not entries or not total > 0.0:
+    if not entries or not max(value for _, value, _ in entries) > 0.0:
         raise InputError("every level of a hierarchy needs a positive weight")
+    try:
+        total = math.fsum(value for _, value, _ in entries)
+    except OverflowError:
+        # Weights near the largest double: only their ratios matter.
+        top = max(value for _, value, _ in entries)
+        entries = [(name, value / top, children) for name, value, children in entries]
+        total = math.fsum(value for _, value, _ in entries)
     return [(name, value / total, children) for name, value, children in entries]
 
 

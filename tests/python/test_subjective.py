@@ -252,6 +252,12 @@ def test_hierarchy_multiplies_normalised_local_weights_down_the_tree():
     for bad in ({"a": (1, 2)}, {"a": 0}, {"a": -1, "b": 2}, {"a": 1, "b": (1, {"a": 1})}, [1]):
         with pytest.raises(InputError):
             hierarchy(bad)
+    for bad in ({"a": "x", "b": 1}, {"b": 1, "a": None}, {"a": [1, {"x": 1}]}):
+        with pytest.raises(InputError, match="the weight of 'a'"):
+            hierarchy(bad)
+    # Only ratios matter, even where their sum leaves binary64.
+    assert hierarchy({"a": 1e308, "b": (1e308, {"c": 1.7e308, "d": 1.7e308})}) == \
+        {"a": 0.5, "c": 0.25, "d": 0.25}
 
 
 def test_published_leader_example_criteria_weights():
