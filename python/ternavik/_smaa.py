@@ -93,6 +93,11 @@ def _criterion_values(given: Any, labels: Any, named: bool, what: str) -> Any:
         return given
     if not named:
         raise InputError(f"{what} given by label needs data with labelled criteria")
+    known = set(labels)
+    unknown = [label for label in given.keys() if label not in known]
+    if unknown:
+        raise InputError(f"{what} names unknown criteria {', '.join(map(repr, unknown))}; "
+                         f"the criteria are {', '.join(map(repr, labels))}")
     missing = [label for label in labels if label not in given]
     if missing:
         raise InputError(f"{what} has no entry for criterion {missing[0]!r}")
@@ -110,7 +115,11 @@ class _Sampler:
         self.order: Optional[npt.NDArray[np.float64]] = None
         if weights is None:
             return
-        spec = np.asarray(weights, dtype=np.float64)
+        try:
+            spec = np.asarray(weights, dtype=np.float64)
+        except (TypeError, ValueError):
+            raise InputError(f"weights must be None, ({m}, 2) bounds or {m} importance "
+                             f"ranks, got {weights!r}") from None
         if spec.shape == (m, 2):
             self._bounds(spec)
         elif spec.shape == (m,):
@@ -239,7 +248,11 @@ def smaa(data: Any, kinds: Any, *, method: Any = "topsis", samples: int = 10_000
     values, codes = prepared.values, prepared.codes
     n, m = values.shape
     spec = _criterion_values(weights, prepared.criteria.labels, prepared.labelled, "weights")
-    rng = seed if isinstance(seed, np.random.Generator) else np.random.default_rng(seed)
+    try:
+        rng = seed if isinstance(seed, np.random.Generator) else np.random.default_rng(seed)
+    except (TypeError, ValueError):
+        raise InputError(f"seed must be None, a whole number >= 0 or a numpy Generator, "
+                         f"got {seed!r}") from None
     sampler = _Sampler(spec, m, rng)
     counts = np.zeros((n, n))
     central = np.zeros((n, m))

@@ -167,11 +167,21 @@ def test_labelled_data_gives_labelled_tables_and_a_picture():
     (dict(weights=[0, 1]), "whole rank"),
     (dict(weights=[1, 2, 3]), "bounds or 2 importance ranks"),
     (dict(weights={"a": 1}), "labelled criteria"),
+    (dict(weights="equal"), "got 'equal'"),
+    (dict(seed=-1), "seed must be"),
+    (dict(seed="x"), "seed must be"),
     (dict(weights=[[0.999999, 1.0], [0.0, 0.000001]]), "too small a part"),
 ])
 def test_unusable_arguments_are_refused(kwargs, match):
     with pytest.raises(InputError, match=match):
         ternavik.smaa([[1.0, 2.0], [2.0, 1.0]], "++", **kwargs)
+
+
+def test_weights_by_label_must_name_the_criteria():
+    pd = pytest.importorskip("pandas")
+    df = pd.DataFrame({"x": [1.0, 2.0], "y": [2.0, 1.0]})
+    with pytest.raises(InputError, match="unknown criteria 'z'"):
+        ternavik.smaa(df, "++", weights={"x": (0, 1), "y": (0, 1), "z": (0, 1)})
 
 
 @settings(max_examples=60, deadline=None)
