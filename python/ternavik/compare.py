@@ -110,6 +110,19 @@ def _smaa_method(options: Dict[str, Any]) -> Method:
     return Method(score, measure == "first_rank")
 
 
+def _smaa_weights_in_order(variant: Variant, p: PreparedMatrix) -> Variant:
+    """SMAA's bounds or importance ranks given by criterion label, put in the
+    criteria's order: its scorer sees the plain matrix, without the labels."""
+    from ._criteria import is_keyed
+    from ._smaa import _criterion_values
+
+    given = variant.options.get("weights")
+    if variant.name.strip().lower() != "smaa" or not is_keyed(given):
+        return variant
+    ordered = _criterion_values(given, p.criteria.labels, p.criteria.named, "smaa weights")
+    return variant._replace(options={**variant.options, "weights": ordered})
+
+
 def method(name: str, options: Any = None) -> Method:
     """The method called ``name`` with ``options``, or InputError listing the names."""
     from .methods import REGISTRY
@@ -312,6 +325,7 @@ def compare(data: Any, weights: Any, kinds: Any, methods: MethodsLike = ("topsis
     if is_lazy(data):
         data = materialised(data)
     p = prepared(data, weights, kinds, nan_policy)
+    variants = [_smaa_weights_in_order(v, p) for v in variants]
     kept_scores, kept_ranks, between = compare_arrays(p.values, p.weights, p.codes, variants,
                                                       coefficient)
     scores, ranks = kept_scores, kept_ranks

@@ -117,6 +117,12 @@ def test_compare_takes_smaa_variants_and_refuses_bad_options():
     assert result.higher_is_better.tolist() == [False, True]
     assert result.scores["ranked"].between(1, 4).all()
     assert result.scores["first"].sum() == pytest.approx(1.0)
+    # SMAA's weights by label on labelled data: put in the criteria's order.
+    by_label, by_position = ({"samples": 300, "seed": 4, "weights": w} for w in
+                             ({"camera": 3, "price": 1, "storage": 2}, [1, 2, 3]))
+    assert ternavik.compare(frame(), "equal", "-++", methods=[("smaa", by_label)]).scores \
+        .to_numpy().tolist() == ternavik.compare(frame(), "equal", "-++", methods=[
+            ("smaa", by_position)]).scores.to_numpy().tolist()
     for options, message in [({"measure": "mean"}, "measure"),
                              ({"method": "nope"}, "unknown method"),
                              ({"normalisation": "minmax"}, "takes the options")]:
