@@ -21,6 +21,7 @@ from typing import Any, Dict, List, Mapping, Optional, Tuple
 import numpy as np
 import numpy.typing as npt
 
+from ._data import check_unique
 from ._errors import InputError
 from ._optional import import_optional, is_dataframe, is_series
 
@@ -113,6 +114,7 @@ def _pairwise_matrix(pairwise: Any) -> Tuple[Vector, Optional[List[Any]]]:
         if list(pairwise.index) != labels:
             raise InputError("a pairwise DataFrame needs the same criteria, in the same "
                              "order, as its index and its columns")
+        check_unique(labels)
         pairwise = pairwise.to_numpy()
     try:
         a = np.array(pairwise, dtype=np.float64)
@@ -124,24 +126,32 @@ def _pairwise_matrix(pairwise: Any) -> Tuple[Vector, Optional[List[Any]]]:
     return a, labels
 
 
-def _check_reciprocal(a: Vector, tolerance: float) -> None:
-    """Refuse a matrix that is not positive and reciprocal, naming the first bad pair."""
+def _check_reciprocal(a: Vector, tolerance: float, labels: Optional[List[Any]] = None) -> None:
+    """Refuse a matrix that is not positive and reciprocal, naming the first bad pair
+    (by criterion label when the matrix is labelled)."""
+    def pair(i: int, j: int) -> str:
+        return f"({labels[i]!r}, {labels[j]!r})" if labels is not None else f"({i}, {j})"
+
+    def value(i: int, j: int) -> str:
+        return repr(float(a[i, j]))
+
     if not np.isfinite(a).all() or not (a > 0.0).all():
         i, j = np.argwhere(~(np.isfinite(a) & (a > 0.0)))[0]
-        raise InputError(f"pairwise comparison ({i}, {j}) is {a[i, j]!r}; every judgement "
+        raise InputError(f"pairwise comparison {pair(i, j)} is {value(i, j)}; every judgement "
                          f"must be a finite positive number")
     # a_ij * a_ji is 1 for a reciprocal matrix; its distance from 1 is the
     # relative error of a_ji against 1 / a_ij, whichever way it was typed.
     error = np.abs(a * a.T - 1.0)
     if (np.abs(np.diag(a) - 1.0) > tolerance).any():
         i = int(np.argmax(np.abs(np.diag(a) - 1.0)))
-        raise InputError(f"pairwise comparison ({i}, {i}) is {a[i, i]!r}; a criterion "
+        raise InputError(f"pairwise comparison {pair(i, i)} is {value(i, i)}; a criterion "
                          f"compared with itself must be 1")
     if (error > tolerance).any():
         i, j = np.argwhere(error > tolerance)[0]
-        raise InputError(f"pairwise comparisons are not reciprocal: ({i}, {j}) is "
-                         f"{a[i, j]!r} but ({j}, {i}) is {a[j, i]!r}, not 1/{a[i, j]!r} "
-                         f"(tolerance {tolerance:g}; write fractions such as 1/3 exactly)")
+        raise InputError(f"pairwise comparisons are not reciprocal: {pair(i, j)} is "
+                         f"{value(i, j)} but {pair(j, i)} is {value(j, i)}, not "
+                         f"1/{value(i, j)} (tolerance {tolerance:g}; write fractions such "
+                         f"as 1/3 exactly)")
 
 
 def _principal_eigenvector(a: Vector) -> Tuple[Vector, float]:
@@ -235,7 +245,7 @@ def ahp(pairwise: Any, *, method: str = "eigenvector", tolerance: float = 1e-3,
     a, labels = _pairwise_matrix(pairwise)
     if not (math.isfinite(tolerance) and tolerance >= 0.0):
         raise InputError(f"tolerance must be a non-negative number, got {tolerance!r}")
-    _check_reciprocal(a, tolerance)
+    _check_reciprocal(a, tolerance, labels)
     n = a.shape[0]
     if method == "eigenvector":
         w, lam = _principal_eigenvector(a)
@@ -288,7 +298,7 @@ def _judgement_vector(values: Any, what: str) -> Tuple[Vector, Optional[List[Any
     if not np.isfinite(v).all() or (v < 1.0).any():
         j = int(np.argmax(~np.isfinite(v) | (v < 1.0)))
         name = labels[j] if labels is not None else f"#{j}"
-        raise InputError(f"{what}: comparison for criterion {name} is {v[j]!r}; every "
+        raise InputError(f"{what}: comparison for criterion {name} is {float(v[j])!r}; every "
                          f"comparison must be a finite number >= 1")
     return v, labels
 
@@ -304,7 +314,7 @@ def _anchor(values: Vector, given: Any, labels: Optional[List[Any]], what: str) 
             raise InputError(f"{what} criterion {given!r} is not one of the criteria")
         if values[j] != 1.0:
             raise InputError(f"the {what} criterion compared with itself must be 1, "
-                             f"got {values[j]!r}")
+                             f"got {float(values[j])!r}")
         return j
     ones = np.flatnonzero(values == 1.0)
     if ones.size != 1:
@@ -381,8 +391,8 @@ def bwm(best_to_others: Any, others_to_worst: Any, *, best: Any = None,
     if b == w_:
         raise InputError("the best and the worst criterion must differ")
     if a_best[w_] != a_worst[b]:
-        raise InputError(f"the best criterion against the worst is {a_best[w_]!r} in "
-                         f"best_to_others but {a_worst[b]!r} in others_to_worst")
+        raise InputError(f"the best criterion against the worst is {float(a_best[w_])!r} in "
+                         f"best_to_others but {float(a_worst[b])!r} in others_to_worst")
     # Variables: w_0 .. w_{n-1}, xi. Each |expression| <= xi becomes two rows.
     rows = []
     for j in range(n):

@@ -106,6 +106,18 @@ def test_unusable_pairwise_matrices_are_refused(a, match):
         ahp(a)
 
 
+@pytest.mark.parametrize("a, labels, match", [
+    ([[1, 2], [2, 1]], ["x", "y"],
+     r"\('x', 'y'\) is 2.0 but \('y', 'x'\) is 2.0, not 1/2.0 "),
+    ([[1, 0], [1, 1]], ["x", "y"], r"\('x', 'y'\) is 0.0;"),
+    ([[1, 2], [0.5, 1]], ["x", "x"], "'x' occurs more than once"),
+])
+def test_labelled_matrices_are_refused_naming_the_criteria(a, labels, match):
+    pd = pytest.importorskip("pandas")
+    with pytest.raises(InputError, match=match):
+        ahp(pd.DataFrame(a, index=labels, columns=labels))
+
+
 def test_typed_fractions_pass_within_the_tolerance_only():
     assert ahp([[1, 3], [0.333, 1]]).weights[0] == pytest.approx(0.75, rel=1e-3)
     with pytest.raises(InputError, match="reciprocal"):
