@@ -81,7 +81,7 @@ def gra(data: Any, weights: Any, kinds: Any, *, zeta: float = 0.5,
     [0.8333, 0.375, 0.625]
     """
     methods = _common()
-    value = float(zeta)
+    value = methods._real(zeta, "zeta")
     if not 0.0 < value <= 1.0:
         raise InputError(f"zeta must lie in (0, 1], got {zeta!r}")
     p = methods._prepared(data, weights, kinds, nan_policy, "GRA", methods.ANY)
@@ -577,7 +577,7 @@ def electre3(data: Any, weights: Any, kinds: Any, *, q: Any = 0.0, p: Any = 0.0,
     methods = _common()
     if nan_policy == "propagate":
         raise InputError("ELECTRE III cannot compare missing values; use nan_policy 'omit'")
-    a, b = float(alpha), float(beta)
+    a, b = methods._real(alpha, "alpha"), methods._real(beta, "beta")
     if not (math.isfinite(a) and math.isfinite(b) and b > 0.0 and a + b > 0.0):
         raise InputError(f"the discrimination threshold alpha x + beta must be positive on "
                          f"[0, 1]; got alpha={alpha!r}, beta={beta!r}")

@@ -241,9 +241,17 @@ def _per_criterion_floats(value: Any, criteria: Criteria, what: str) -> npt.NDAr
     return np.ascontiguousarray(out, dtype=np.float64)
 
 
+def _real(value: Any, what: str) -> float:
+    """A numeric parameter as a float, or InputError naming it."""
+    try:
+        return float(value)
+    except (TypeError, ValueError):
+        raise InputError(f"{what} must be a number, got {value!r}") from None
+
+
 def _fraction(value: float, what: str) -> float:
     """A parameter that must lie in [0, 1]."""
-    number = float(value)
+    number = _real(value, what)
     if not 0.0 <= number <= 1.0:
         raise InputError(f"{what} must lie in [0, 1], got {value!r}")
     return number
@@ -374,7 +382,11 @@ def vikor(data: Any, weights: Any, kinds: Any, *, v: float = 0.5,
 
 def _preference_codes(preference: Any, m: int) -> npt.NDArray[np.int64]:
     """One preference-function code per criterion from a name or a sequence of names."""
-    names = [preference] if isinstance(preference, str) else list(preference)
+    try:
+        names = [preference] if isinstance(preference, str) else list(preference)
+    except TypeError:
+        raise InputError(f"preference must be a name or one name per criterion, "
+                         f"got {preference!r}") from None
     if len(names) not in (1, m):
         raise InputError(f"preference needs one name or {m} names (one per criterion)")
     codes = []
@@ -614,7 +626,7 @@ def codas(data: Any, weights: Any, kinds: Any, *, tau: float = 0.02, shift: bool
     """
     p = _prepared(data, weights, kinds, nan_policy, "CODAS", POSITIVE_ONLY, shift=shift,
                   unit_weights=True)
-    return _shaped(_engine.codas_scores(p.values, p.weights, p.codes, float(tau)), p,
+    return _shaped(_engine.codas_scores(p.values, p.weights, p.codes, _real(tau, "tau")), p,
                    "score", True)
 
 

@@ -326,6 +326,13 @@ def test_thread_count_does_not_change_a_bit():
     (lambda: methods.topsis([[1.0], [2.0]], np.ones((2, 3)), "+"), "3 columns"),
     (lambda: methods.vikor([[1.0], [2.0]], [1.0], "+", v=1.5), r"v must lie in \[0, 1\]"),
     (lambda: methods.edas([[1.0], [np.nan]], [1.0], "+"), "alternative #1, criterion #0"),
+    # Parameters that are no numbers are named, not left to float()'s message.
+    (lambda: methods.waspas([[1.0], [2.0]], [1.0], "+", lam="x"), "lam must be a number"),
+    (lambda: methods.codas([[1.0], [2.0]], [1.0], "+", tau=None), "tau must be a number"),
+    (lambda: methods.electre1([[1.0], [2.0]], [1.0], "+", c=None), "c must be a number"),
+    (lambda: methods.gra([[1.0], [2.0]], [1.0], "+", zeta="x"), "zeta must be a number"),
+    (lambda: methods.electre3([[1.0], [2.0]], [1.0], "+", alpha="x"), "alpha must be a"),
+    (lambda: methods.promethee1([[1.0], [2.0]], [1.0], "+", preference=3), "preference must"),
 ])
 def test_refusals_name_the_culprit(call, match):
     with pytest.raises(ValueError, match=match):
