@@ -375,6 +375,9 @@ def run_compare(args: argparse.Namespace) -> None:
     """The `compare` subcommand: scores and ranks by several methods, and their agreement."""
     if args.weights is not None and args.weights_ahp is not None:
         raise InputError("give either --weights or --weights-ahp, not both")
+    if args.file == STDIN and args.weights_ahp == STDIN:
+        raise InputError("the data and --weights-ahp cannot both be read from standard "
+                         "input; name a file for one of them")
     name, table = _source(args)
     methods, names, notes = _compared_methods(args)
     coefficient_code(args.coefficient)

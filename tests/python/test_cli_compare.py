@@ -96,6 +96,12 @@ def test_mistakes_are_one_line_and_status_two(files, capsys, extra, message):
     assert message in err and err.count("\n") == 1
 
 
+def test_data_and_judgements_cannot_both_come_from_standard_input(capsys, monkeypatch):
+    monkeypatch.setattr("sys.stdin", io.StringIO(PHONES))
+    assert main(["compare", "-", "--kinds", "-++", "--weights-ahp", "-"]) == 2
+    assert "cannot both be read from standard input" in capsys.readouterr().err
+
+
 def test_judgements_must_name_the_data_criteria_and_inconsistency_is_warned(tmp_path, capsys):
     phones = write(tmp_path, PHONES, "phones.csv")
     other = write(tmp_path, ",price,size\nprice,1,2\nsize,1/2,1\n", "other.csv")
