@@ -81,7 +81,13 @@ def align(given: Any, criteria: Criteria, what: str) -> List[Any]:
             raise InputError(f"{what} has no entry for criteria "
                              f"{', '.join(map(repr, missing))}")
         return [by_label[label] for label in criteria.labels]
-    items = list(np.asarray(given).ravel()) if isinstance(given, np.ndarray) else list(given)
+    try:
+        items = list(np.asarray(given).ravel()) if isinstance(given, np.ndarray) else list(given)
+    except TypeError:
+        # A subjective weighting's result, say, rather than its weights.
+        hint = "; pass its .weights" if hasattr(given, "weights") else ""
+        raise InputError(f"{what} needs one entry per criterion (a sequence, or a mapping "
+                         f"by criterion), got {type(given).__name__}{hint}") from None
     if len(items) != len(criteria):
         raise InputError(f"{what} has {len(items)} entries but data has "
                          f"{len(criteria)} criteria")

@@ -8,7 +8,7 @@ import os
 import numpy as np
 import pytest
 
-from ternavik import InputError, methods, normalization
+from ternavik import InputError, methods, normalization, subjective
 from conftest import run_python
 
 # The peers are test-only dependencies: without them the agreement table is
@@ -333,6 +333,8 @@ def test_thread_count_does_not_change_a_bit():
     (lambda: methods.gra([[1.0], [2.0]], [1.0], "+", zeta="x"), "zeta must be a number"),
     (lambda: methods.electre3([[1.0], [2.0]], [1.0], "+", alpha="x"), "alpha must be a"),
     (lambda: methods.promethee1([[1.0], [2.0]], [1.0], "+", preference=3), "preference must"),
+    (lambda: methods.topsis([[1.0], [2.0]], subjective.ahp([[1.0]]), "+"),
+     "got AHPResult; pass its .weights"),
 ])
 def test_refusals_name_the_culprit(call, match):
     with pytest.raises(ValueError, match=match):
