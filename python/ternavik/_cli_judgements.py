@@ -94,6 +94,8 @@ def run_smaa(args: argparse.Namespace) -> None:
     if args.samples < 1:
         raise InputError(f"--samples must be at least 1, got {args.samples}")
     name, table = _source(args)
+    if args.nan_policy == "propagate":
+        args.nan_policy = "raise"  # as smaa() does: no rank can be drawn for a missing value
     prepared = _prepare(args, table, None)
     result = smaa(table.values, _parse_kinds(args.kinds), method=args.method,
                   samples=args.samples, seed=args.seed, nan_policy=args.nan_policy)

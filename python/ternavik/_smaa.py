@@ -222,7 +222,8 @@ def smaa(data: Any, kinds: Any, *, method: Any = "topsis", samples: int = 10_000
         ranks tie) draw uniformly from the vectors that respect the order.
     nan_policy : {"raise", "omit", "propagate"}
         As ``ternavik.topsis``; with "omit" the results cover the kept
-        alternatives only.
+        alternatives only; "propagate" refuses a missing value as "raise"
+        does, since no rank can be drawn for it.
     **options
         Passed to the method (for example ``normalization="minmax"``).
 
@@ -244,7 +245,10 @@ def smaa(data: Any, kinds: Any, *, method: Any = "topsis", samples: int = 10_000
     function, higher, name = _method(method)
     if isinstance(samples, bool) or not isinstance(samples, numbers.Integral) or samples < 1:
         raise InputError(f"samples must be a positive whole number, got {samples!r}")
-    prepared = prepare_matrix(data, kinds, None, nan_policy)
+    # Sampled rankings cannot pass a missing value on: "propagate" refuses
+    # one as "raise" does, naming it, rather than leaving it to the method.
+    prepared = prepare_matrix(data, kinds, None, "raise" if nan_policy == "propagate"
+                              else nan_policy)
     values, codes = prepared.values, prepared.codes
     n, m = values.shape
     spec = _criterion_values(weights, prepared.criteria.labels, prepared.labelled, "weights")

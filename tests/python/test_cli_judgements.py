@@ -94,3 +94,7 @@ def test_smaa_table_and_refusals(tmp_path, capsys):
     assert main(["smaa", path, "--kinds", "-++", "--samples", "0"]) == 2
     assert main(["smaa", path, "--kinds", "-++", "--method", "nope"]) == 2
     assert "method must be one of" in capsys.readouterr().err
+    # A missing value cannot be passed on to sampled ranks: refused by name.
+    holed = write(tmp_path, PHONES.replace("Birch,200,", "Birch,,"), "holed.csv")
+    assert main(["smaa", holed, "--kinds", "-++", "--nan-policy", "propagate"]) == 2
+    assert "alternative 'Birch', criterion 'price'" in capsys.readouterr().err

@@ -177,11 +177,14 @@ def test_unusable_arguments_are_refused(kwargs, match):
         ternavik.smaa([[1.0, 2.0], [2.0, 1.0]], "++", **kwargs)
 
 
-def test_weights_by_label_must_name_the_criteria():
+def test_labelled_refusals_name_the_criterion_and_alternative():
     pd = pytest.importorskip("pandas")
     df = pd.DataFrame({"x": [1.0, 2.0], "y": [2.0, 1.0]})
     with pytest.raises(InputError, match="unknown criteria 'z'"):
         ternavik.smaa(df, "++", weights={"x": (0, 1), "y": (0, 1), "z": (0, 1)})
+    holed = pd.DataFrame({"x": [1.0, np.nan, 3.0], "y": [2.0, 1.0, 3.0]}, index=list("abc"))
+    with pytest.raises(InputError, match="alternative 'b', criterion 'x'"):
+        ternavik.smaa(holed, "++", nan_policy="propagate")
 
 
 @settings(max_examples=60, deadline=None)
