@@ -60,7 +60,11 @@ def read_pairwise(path: str, delimiter: Any) -> Any:
                          f"{', '.join(criteria)}: both must list the criteria in one order")
     values = [[_ratio(cell, f"{_shown(path)} row {i + 2}, column {criteria[j]!r}")
                for j, cell in enumerate(row[skip:])] for i, row in enumerate(body)]
-    return criteria, np.array(values, dtype=np.float64)
+    matrix = np.array(values, dtype=np.float64)
+    # Checked here as ahp() checks it, so that a mistake names the criteria.
+    from .subjective import _RECIPROCAL_TOLERANCE, _check_reciprocal
+    _check_reciprocal(matrix, _RECIPROCAL_TOLERANCE, criteria)
+    return criteria, matrix
 
 
 def run_ahp(args: argparse.Namespace) -> None:

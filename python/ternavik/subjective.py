@@ -35,6 +35,8 @@ RANDOM_INDEX: Dict[int, float] = {1: 0.0, 2: 0.0, 3: 0.58, 4: 0.90, 5: 1.12, 6: 
 """Saaty's random consistency index by matrix order; orders 1 and 2 are always consistent."""
 
 _CONSISTENT_RATIO = 0.1
+# Largest |a_ij a_ji - 1| accepted by default: 0.333 typed for 1/3 passes.
+_RECIPROCAL_TOLERANCE = 1e-3
 
 
 class ConsistencyWarning(UserWarning):
@@ -190,7 +192,7 @@ def _random_index(n: int, given: Optional[float]) -> float:
     return RANDOM_INDEX.get(n, math.nan)
 
 
-def ahp(pairwise: Any, *, method: str = "eigenvector", tolerance: float = 1e-3,
+def ahp(pairwise: Any, *, method: str = "eigenvector", tolerance: float = _RECIPROCAL_TOLERANCE,
         random_index: Optional[float] = None) -> AHPResult:
     """Criterion weights from a matrix of pairwise comparisons (AHP).
 

@@ -42,7 +42,8 @@ def test_ahp_table_says_whether_the_judgements_are_consistent(tmp_path, capsys):
     (",a,b\na,1,2\n", "not square"),
     (",a,b\na,1,x\nb,1,1\n", "not a number or a fraction"),
     (",a,b\na,1,1/0\nb,1,1\n", "not a number or a fraction"),
-    (",a,b\na,1,2\nb,2,1\n", "not reciprocal"),
+    (",a,b\na,1,2\nb,2,1\n", "not reciprocal: ('a', 'b') is 2.0 but ('b', 'a') is 2.0"),
+    ("a,b\n2,1/2\n2,1\n", "comparison ('a', 'a') is 2.0"),
     # Row names must be the header's criteria, in its order.
     (",a,b,c\na,1,2,4\nb,1/2,1,2\nd,1/4,1/2,1\n", "names its rows a, b, d"),
     (",a,b\nb,1/2,1\na,1,2\n", "names its rows b, a"),
