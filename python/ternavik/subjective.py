@@ -250,7 +250,10 @@ def ahp(pairwise: Any, *, method: str = "eigenvector", tolerance: float = _RECIP
     _check_reciprocal(a, tolerance, labels)
     n = a.shape[0]
     if method == "eigenvector":
-        w, lam = _principal_eigenvector(a)
+        # Ratios near the ends of binary64 underflow in the products; the
+        # result is checked below and refused whole, without a warning first.
+        with np.errstate(all="ignore"):
+            w, lam = _principal_eigenvector(a)
     elif method in ("geometric_mean", "geometric-mean"):
         g = np.exp(np.log(a).mean(axis=1))
         w = g / g.sum()

@@ -101,6 +101,7 @@ def test_orders_above_ten_have_no_default_random_index():
     # ratios at the ends of binary64: refused, never NaN weights called consistent
     ([[1, 1e300, 1], [1e-300, 1, 1], [1, 1, 1]], "orders of magnitude"),
 ])
+@pytest.mark.filterwarnings("error::RuntimeWarning")  # a refusal, not a warning and then one
 def test_unusable_pairwise_matrices_are_refused(a, match):
     with pytest.raises(InputError, match=match):
         ahp(a)
