@@ -16,6 +16,7 @@ import numpy.typing as npt
 
 from ._errors import InputError
 from ._optional import is_series
+from .subjective import AHPResult, BWMResult
 from ._weightings import Weighting, weighting_table
 
 Vector = npt.NDArray[np.float64]
@@ -157,6 +158,10 @@ def given_weights(weights: Any, criteria: Criteria) -> Vector:
     are all zero are refused, since they turn the ranking upside down or make
     every alternative tie.
     """
+    if isinstance(weights, (AHPResult, BWMResult)):
+        # A subjective weighting's result stands for its weights (a Series by
+        # criterion when its judgements were labelled).
+        weights = weights.weights
     items = align(weights, criteria, "weights")
     out = np.array([_weight(v, criteria, j) for j, v in enumerate(items)], dtype=np.float64)
     if out.size and not np.any(out > 0.0):

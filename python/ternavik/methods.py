@@ -288,8 +288,9 @@ _COMMON = """
         n alternatives (rows) x m criteria (columns).
     weights : array_like, mapping, str or (K, m) ndarray
         One weight per criterion (by position, or by label for a mapping or
-        Series), a weighting name such as "equal" or "entropy", or K weight
-        vectors scored in one call. Weights beyond 2^400 (about 1e120) are
+        Series), a weighting name such as "equal" or "entropy", the result of
+        :func:`ternavik.subjective.ahp` or :func:`~ternavik.subjective.bwm`,
+        or K weight vectors scored in one call. Weights beyond 2^400 (about 1e120) are
         first divided by a power of two, as a uniform rescaling leaves every
         ranking unchanged and they would otherwise overflow.
     kinds : str, sequence or mapping

@@ -333,8 +333,7 @@ def test_thread_count_does_not_change_a_bit():
     (lambda: methods.gra([[1.0], [2.0]], [1.0], "+", zeta="x"), "zeta must be a number"),
     (lambda: methods.electre3([[1.0], [2.0]], [1.0], "+", alpha="x"), "alpha must be a"),
     (lambda: methods.promethee1([[1.0], [2.0]], [1.0], "+", preference=3), "preference must"),
-    (lambda: methods.topsis([[1.0], [2.0]], subjective.ahp([[1.0]]), "+"),
-     "got AHPResult; pass its .weights"),
+    (lambda: methods.topsis([[1.0], [2.0]], [1.0], None), "one entry per criterion"),
 ])
 def test_refusals_name_the_culprit(call, match):
     with pytest.raises(ValueError, match=match):
@@ -431,3 +430,17 @@ def test_engine_refuses_malformed_arguments(call, error, match):
     with pytest.raises(error, match=match):
         call(_engine)
     np.testing.assert_array_equal(_X, before)
+
+
+@pytest.mark.parametrize("labelled", [False, True])
+def test_a_subjective_result_stands_for_its_weights(labelled):
+    pd = pytest.importorskip("pandas")
+    judgements = [[1, 3, 2], [1 / 3, 1, 1 / 2], [1 / 2, 2, 1]]
+    if labelled:  # weights by criterion label, in another order than the data's
+        judgements = pd.DataFrame(judgements, index=list("cab"), columns=list("cab"))
+    result = subjective.ahp(judgements)
+    frame = pd.DataFrame([[250.0, 16, 12], [200, 16, 8], [300, 32, 16]], columns=list("abc"))
+    for method in (methods.topsis, methods.vikor, methods.gra):
+        given, plain = method(frame, result, "-++"), method(frame, result.weights, "-++")
+        assert np.asarray(getattr(given, "Q", given)).tobytes() == \
+            np.asarray(getattr(plain, "Q", plain)).tobytes()
