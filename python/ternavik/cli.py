@@ -25,7 +25,7 @@ from ._matrix import NAN_POLICIES, PreparedMatrix, prepare_matrix
 from ._version import __version__
 from ._cli_judgements import add_commands
 from .web import add_serve_command
-from .compare import compare_arrays, method_names
+from .compare import compare_arrays, method_names, refuse_holes
 from .correlation import coefficient_code
 from .functions import FUNCTIONS
 from ._de_settings import ALL_STRATEGIES
@@ -387,6 +387,7 @@ def run_compare(args: argparse.Namespace) -> None:
     else:
         weights = _parse_weights(args.weights or "equal", table.criteria)
     prepared = _prepare(args, table, weights)
+    refuse_holes(prepared, list(table.names), omit_hint="--nan-policy omit")
     scores, ranks, between = compare_arrays(prepared.values, prepared.weights, prepared.codes,
                                             methods, args.coefficient)
     kept = [a for k, a in enumerate(table.names) if prepared.kept is None or prepared.kept[k]]

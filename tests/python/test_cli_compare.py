@@ -137,3 +137,10 @@ def test_compare_takes_smaa_variants_and_refuses_bad_options():
     sweep = ternavik.sensitivity(frame(), "equal", "-++", ("smaa", {"samples": 200, "seed": 1}),
                                  points=3)
     assert np.ptp(sweep.ranks, axis=(0, 1)).max() == 0  # SMAA draws its own weights
+
+
+def test_propagate_names_the_hole_by_the_file_s_labels(tmp_path, capsys):
+    holes = write(tmp_path, "name,x,y\na,1,2\nb,,3\nc,2,1\n", "holes.csv")
+    assert main(["compare", str(holes), "--kinds", "++", "--methods", "topsis,vikor",
+                 "--nan-policy", "propagate"]) == 2
+    assert "alternative 'b', criterion 'x' is missing" in capsys.readouterr().err

@@ -189,3 +189,14 @@ def test_command_line_mistakes_are_one_line(capsys, extra, message):
     assert main(["compare", "--example", *extra]) == 2
     err = capsys.readouterr().err
     assert message in err and err.count("\n") == 1
+
+
+@pytest.mark.parametrize("labelled", [False, True])
+def test_propagate_names_the_hole_it_cannot_rank(labelled):
+    values = [[1.0, 2.0], [np.nan, 3.0], [2.0, 1.0]]
+    data = pd.DataFrame(values, columns=["x", "y"], index=["a", "b", "c"]) if labelled \
+        else values
+    where = "alternative 'b', criterion 'x'" if labelled else "alternative #1, criterion #0"
+    with pytest.raises(ternavik.InputError, match=where + " is missing"):
+        ternavik.compare(data, [1, 1], "++", methods=["topsis", "vikor"],
+                         nan_policy="propagate")
