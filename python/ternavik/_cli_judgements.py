@@ -38,15 +38,9 @@ def _is_ratio(cell: str) -> bool:
 def read_pairwise(path: str, delimiter: Any) -> Any:
     """A square CSV of judgements: a header of criteria, optionally a first column of them."""
     from ._data import check_unique
-    from .cli import _read_rows, _shown
-    rows = _read_rows(path, delimiter)
-    if len(rows) < 2:
-        raise InputError(f"{_shown(path)} needs a header row of criteria and one row each")
-    header, body = rows[0], rows[1:]
-    for line, row in enumerate(body, start=2):
-        if len(row) != len(header):
-            raise InputError(f"{_shown(path)} row {line} has {len(row)} cells, "
-                             f"the header has {len(header)}")
+    from .cli import _shown, header_and_rows
+    header, body = header_and_rows(path, delimiter, ".",
+                                   "a header row of criteria and one row each")
     # A first column of names: an empty corner, or names where numbers would be.
     skip = 1 if header[0] == "" or not all(_is_ratio(row[0]) for row in body) else 0
     criteria = header[skip:]

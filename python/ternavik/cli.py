@@ -134,18 +134,26 @@ def _has_name_column(header: List[str], body: List[List[str]], decimal: str = ".
     return bool(present) and all(_number(cell, decimal) is None for cell in present)
 
 
-def read_table(path: str, delimiter: Optional[str] = None, decimal: str = ".") -> Table:
-    """Read a header row of criteria and one row per alternative."""
-    if decimal not in (".", ","):
-        raise InputError(f"--decimal must be '.' or ',', got {decimal!r}")
+def header_and_rows(path: str, delimiter: Optional[str], decimal: str,
+                    needs: str) -> Tuple[List[str], List[List[str]]]:
+    """A CSV file's header row and the rows below it, each as long as the header."""
     rows = _read_rows(path, delimiter, decimal)
     if len(rows) < 2:
-        raise InputError(f"{_shown(path)} needs a header row and at least one row of values")
+        raise InputError(f"{_shown(path)} needs {needs}")
     header, body = rows[0], rows[1:]
     for line, row in enumerate(body, start=2):
         if len(row) != len(header):
             raise InputError(f"{_shown(path)} row {line} has {len(row)} cells, "
                              f"the header has {len(header)}")
+    return header, body
+
+
+def read_table(path: str, delimiter: Optional[str] = None, decimal: str = ".") -> Table:
+    """Read a header row of criteria and one row per alternative."""
+    if decimal not in (".", ","):
+        raise InputError(f"--decimal must be '.' or ',', got {decimal!r}")
+    header, body = header_and_rows(path, delimiter, decimal,
+                                   "a header row and at least one row of values")
     skip = 1 if _has_name_column(header, body, decimal) else 0
     names = [row[0] for row in body] if skip else [str(i + 1) for i in range(len(body))]
     values = np.empty((len(body), len(header) - skip), dtype=np.float64)
