@@ -19,6 +19,7 @@ import numpy as np
 import numpy.typing as npt
 
 from . import _engine
+from ._criteria import Criteria, align
 from ._errors import InputError
 from ._matrix import prepare_matrix
 from ._optional import import_optional, is_series
@@ -87,21 +88,13 @@ def _method(method: Any) -> Tuple[Any, bool, str]:
                      "(with .function and .higher_is_better)")
 
 
-def _criterion_values(given: Any, labels: Any, named: bool, what: str) -> Any:
+def _criterion_values(given: Any, criteria: Criteria, named: bool, what: str) -> Any:
     """A mapping by criterion label (or a Series) as a list in criterion order."""
     if not (isinstance(given, Mapping) or is_series(given)):
         return given
     if not named:
         raise InputError(f"{what} given by label needs data with labelled criteria")
-    known = set(labels)
-    unknown = [label for label in given.keys() if label not in known]
-    if unknown:
-        raise InputError(f"{what} names unknown criteria {', '.join(map(repr, unknown))}; "
-                         f"the criteria are {', '.join(map(repr, labels))}")
-    missing = [label for label in labels if label not in given]
-    if missing:
-        raise InputError(f"{what} has no entry for criterion {missing[0]!r}")
-    return [given[label] for label in labels]
+    return align(given, criteria, what)
 
 
 class _Sampler:
@@ -251,7 +244,7 @@ def smaa(data: Any, kinds: Any, *, method: Any = "topsis", samples: int = 10_000
                               else nan_policy)
     values, codes = prepared.values, prepared.codes
     n, m = values.shape
-    spec = _criterion_values(weights, prepared.criteria.labels, prepared.labelled, "weights")
+    spec = _criterion_values(weights, prepared.criteria, prepared.labelled, "weights")
     try:
         rng = seed if isinstance(seed, np.random.Generator) else np.random.default_rng(seed)
     except (TypeError, ValueError):

@@ -119,7 +119,7 @@ def _smaa_weights_in_order(variant: Variant, p: PreparedMatrix) -> Variant:
     given = variant.options.get("weights")
     if variant.name.strip().lower() != "smaa" or not is_keyed(given):
         return variant
-    ordered = _criterion_values(given, p.criteria.labels, p.criteria.named, "smaa weights")
+    ordered = _criterion_values(given, p.criteria, p.criteria.named, "smaa weights")
     return variant._replace(options={**variant.options, "weights": ordered})
 
 
