@@ -93,6 +93,13 @@ def _apply_nan_policy(values: Matrix, policy: str, criteria: Criteria,
     return kept
 
 
+def ranked_policy(nan_policy: str) -> str:
+    """The policy for results that rank every alternative they keep: a ranking
+    cannot pass a missing value on, so "propagate" refuses one as "raise"
+    does, naming it; the other policies are unchanged."""
+    return "raise" if nan_policy == "propagate" else nan_policy
+
+
 def prepare_matrix(data: Any, kinds: Any, weights: Any = None, nan_policy: str = "raise",
                    criteria: Optional[Sequence[Any]] = None,
                    alternatives: Optional[Sequence[Any]] = None,

@@ -21,7 +21,7 @@ import numpy.typing as npt
 from . import _engine
 from ._criteria import Criteria, align
 from ._errors import InputError
-from ._matrix import prepare_matrix
+from ._matrix import prepare_matrix, ranked_policy
 from ._optional import import_optional, is_series
 
 __all__ = ["SMAAResult", "smaa"]
@@ -238,10 +238,7 @@ def smaa(data: Any, kinds: Any, *, method: Any = "topsis", samples: int = 10_000
     function, higher, name = _method(method)
     if isinstance(samples, bool) or not isinstance(samples, numbers.Integral) or samples < 1:
         raise InputError(f"samples must be a positive whole number, got {samples!r}")
-    # Sampled rankings cannot pass a missing value on: "propagate" refuses
-    # one as "raise" does, naming it, rather than leaving it to the method.
-    prepared = prepare_matrix(data, kinds, None, "raise" if nan_policy == "propagate"
-                              else nan_policy)
+    prepared = prepare_matrix(data, kinds, None, ranked_policy(nan_policy))
     values, codes = prepared.values, prepared.codes
     n, m = values.shape
     spec = _criterion_values(weights, prepared.criteria, prepared.labelled, "weights")

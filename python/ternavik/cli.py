@@ -21,11 +21,11 @@ import numpy.typing as npt
 from . import mcda
 from ._backend import native
 from ._errors import InputError
-from ._matrix import NAN_POLICIES, PreparedMatrix, prepare_matrix
+from ._matrix import NAN_POLICIES, PreparedMatrix, prepare_matrix, ranked_policy
 from ._version import __version__
 from ._cli_judgements import add_commands
 from .web import add_serve_command
-from .compare import compare_arrays, method_names, refuse_holes
+from .compare import compare_arrays, method_names
 from .correlation import coefficient_code
 from .functions import FUNCTIONS
 from ._de_settings import ALL_STRATEGIES
@@ -221,9 +221,11 @@ def _source(args: argparse.Namespace) -> Tuple[str, Table]:
     return ("standard input" if path == STDIN else os.path.basename(path)), table
 
 
-def _prepare(args: argparse.Namespace, table: Table, weights: Any) -> PreparedMatrix:
+def _prepare(args: argparse.Namespace, table: Table, weights: Any,
+             nan_policy: Optional[str] = None) -> PreparedMatrix:
     """The matrix, kinds and weights checked as the library checks them."""
-    return prepare_matrix(table.values, _parse_kinds(args.kinds), weights, args.nan_policy,
+    policy = args.nan_policy if nan_policy is None else nan_policy
+    return prepare_matrix(table.values, _parse_kinds(args.kinds), weights, policy,
                           criteria=table.criteria, alternatives=table.names,
                           omit_hint="--nan-policy omit")
 
@@ -394,8 +396,7 @@ def run_compare(args: argparse.Namespace) -> None:
         notes.insert(0, ahp_line)
     else:
         weights = _parse_weights(args.weights or "equal", table.criteria)
-    prepared = _prepare(args, table, weights)
-    refuse_holes(prepared, list(table.names), omit_hint="--nan-policy omit")
+    prepared = _prepare(args, table, weights, ranked_policy(args.nan_policy))
     scores, ranks, between = compare_arrays(prepared.values, prepared.weights, prepared.codes,
                                             methods, args.coefficient)
     kept = [a for k, a in enumerate(table.names) if prepared.kept is None or prepared.kept[k]]

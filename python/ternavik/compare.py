@@ -13,14 +13,14 @@ acceptability) of another method over sampled weights, as one more column.
 
 import importlib
 import inspect
-from typing import Any, Callable, Dict, List, NamedTuple, Optional, Sequence, Tuple, Union
+from typing import Any, Callable, Dict, List, NamedTuple, Sequence, Tuple, Union
 
 import numpy as np
 import numpy.typing as npt
 
 from . import _engine
 from ._errors import InputError
-from ._matrix import PreparedMatrix, prepare_matrix
+from ._matrix import PreparedMatrix, prepare_matrix, ranked_policy
 from .correlation import average_ranks, coefficient_code
 
 Matrix = npt.NDArray[np.float64]
@@ -170,25 +170,6 @@ def rank_rows(scores: Matrix, higher_is_better: bool = True) -> npt.NDArray[np.i
         real = n - missing.sum(axis=1, keepdims=True)
         ranks = np.where(missing, real + 1, ranks)
     return ranks
-
-
-def refuse_holes(p: PreparedMatrix, names: Optional[List[Any]] = None,
-                 omit_hint: str = "nan_policy='omit'") -> None:
-    """A ranking has a place for every alternative it keeps, so "propagate"
-    cannot pass a missing or infinite value on: name it, by its labels
-    (``names``, else the data's own)."""
-    holes = ~np.isfinite(p.values)
-    if not holes.any():
-        return
-    i, j = (int(k) for k in np.argwhere(holes)[0])
-    if p.kept is not None:
-        i = int(np.flatnonzero(p.kept)[i])
-    names = names if names is not None else p.alternatives
-    who = repr(names[i]) if names is not None else f"#{i}"
-    raise InputError(f"alternative {who}, criterion {p.criteria.name(j)} is "
-                     f"{'missing (NaN)' if np.isnan(p.values[holes][0]) else 'infinite'}; "
-                     f"a comparison ranks every alternative it keeps: choose "
-                     f"{omit_hint} to leave such alternatives out")
 
 
 def prepared(data: Any, weights: Any, kinds: Any, nan_policy: str = "raise") -> PreparedMatrix:
@@ -343,8 +324,7 @@ def compare(data: Any, weights: Any, kinds: Any, methods: MethodsLike = ("topsis
     from ._dask import is_lazy, materialised
     if is_lazy(data):
         data = materialised(data)
-    p = prepared(data, weights, kinds, nan_policy)
-    refuse_holes(p)
+    p = prepared(data, weights, kinds, ranked_policy(nan_policy))
     variants = [_smaa_weights_in_order(v, p) for v in variants]
     kept_scores, kept_ranks, between = compare_arrays(p.values, p.weights, p.codes, variants,
                                                       coefficient)
