@@ -57,7 +57,7 @@ def numba_cfunc():
 def test_native_functions_find_the_minimum(make):
     fun = make()
     CALLS.clear()
-    result = ternavik.minimize(fun, BOUNDS, pop=12, iters=60)
+    result = ternavik.minimize(fun, BOUNDS, pop=12, iters=60, seed=1)
     assert result.fun < 1e-4 and result.nit == 60 and result.nfev == 12 * 61
     assert result.x.shape == (2,) and np.all(np.abs(result.x) < 1e-2)
     if make is not numba_cfunc:
